@@ -1,0 +1,20 @@
+// Splits an argument such as "-x12" into the text in front of its trailing
+// decimal digits ("-x") and the digits themselves ("12").
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct opt_parts {
+  std::string whole;
+  int32_t length = 0;
+  int32_t digit_count = 0;
+  int32_t prefix_length = 0;
+  std::string prefix;
+  std::string digits;
+};
+
+void opt_split(opt_parts* parts, const char* arg);
+// The digits as a number: 0 when there are none, 2147483647 at most.
+int32_t opt_number(const opt_parts* parts);
+const std::string& opt_prefix(const opt_parts* parts);

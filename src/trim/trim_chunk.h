@@ -1,0 +1,46 @@
+// The trimming pass over one chunk of input at a time. Whatever a group still
+// holds back at the end of a chunk is carried to the next, so feeding a file
+// in chunks of any size gives exactly what one pass over all its bytes gives.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+enum class line_end { lf, crlf };
+
+inline constexpr int32_t max_delay = 126;
+
+struct trim_carry {
+  int32_t group_lines;  // line feeds that close a group (values below 1 act as 1)
+  int32_t delay;        // bytes cut in front of a group-ending line feed, 0..126
+  line_end variant;
+  int32_t lines_seen;  // line feeds since the last group end
+  int32_t held_len;
+  unsigned char held[max_delay];  // the group's newest bytes, not yet written
+};
+
+// A chunk of n bytes never yields more than this many.
+inline constexpr size_t trim_out_bound(size_t n) {
+  return 2 * n + max_delay + 1;
+}
+
+// The delay that a window of cut_len + 1 entries (32-bit wrapping) gives.
+int32_t delay_for_cut(int32_t cut_len);
+
+void trim_start(trim_carry* c, int32_t group_lines, int32_t cut_len, line_end variant);
+
+// Trims in[0, n) into out, which has room for trim_out_bound(n) bytes; returns
+// the bytes written. Block-wise: memchr for line feeds, memcpy for spans.
+size_t trim_chunk(trim_carry* c, const unsigned char* in, size_t n, unsigned char* out);
+
+// The same job a byte at a time through the delay window; the reference that
+// trim_chunk is checked against.
+struct reference_carry {
+  int32_t group_lines;
+  int32_t window_len;
+  line_end variant;
+  int32_t lines_seen;
+};
+
+void reference_start(reference_carry* c, int32_t group_lines, int32_t cut_len, line_end variant);
+size_t reference_chunk(reference_carry* c, const unsigned char* in, size_t n, unsigned char* out);

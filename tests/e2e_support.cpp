@@ -1,0 +1,158 @@
+#include "e2e_support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace e2e {
+
+scratch_dir::scratch_dir() {
+  std::string pattern = (fs::temp_directory_path() / "tavlen-e2e-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+scratch_dir::~scratch_dir() {
+  std::error_code ec;
+  // Tests may leave read-only directories behind; make them removable.
+  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::end(it);
+       it.increment(ec)) {
+    if (it->is_directory(ec)) fs::permissions(it->path(), fs::perms::owner_all, ec);
+  }
+  fs::remove_all(path_, ec);
+}
+
+void scratch_dir::write(const std::string& name, const std::string& bytes) const {
+  std::ofstream(path_ / name, std::ios::binary) << bytes;
+}
+
+bool windows_program() {
+  const char* launcher = std::getenv("TAVLEN_LAUNCHER");
+  return launcher != nullptr && *launcher != '\0';
+}
+
+std::string platform_lines(const std::string& text) {
+  if (!windows_program()) return text;
+  std::string out;
+  for (const char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+run_result run_tavlen(const fs::path& cwd, const std::vector<std::string>& args,
+                      const run_options& options) {
+  const char* program = std::getenv("TAVLEN_PROGRAM");
+  if (program == nullptr) throw std::runtime_error("TAVLEN_PROGRAM is not set");
+  std::vector<std::string> argv_text;
+  if (windows_program()) argv_text.push_back(std::getenv("TAVLEN_LAUNCHER"));
+  argv_text.push_back(fs::absolute(program).string());
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argv_text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  char err_name[] = "/tmp/tavlen-stderr-XXXXXX";
+  const int err_fd = mkstemp(err_name);
+  if (err_fd < 0) throw std::runtime_error("mkstemp failed");
+  unlink(err_name);
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(cwd.c_str()) != 0) _exit(125);
+    dup2(err_fd, 2);
+    const int null_fd = open("/dev/null", O_RDWR);
+    dup2(null_fd, 0);
+    dup2(null_fd, 1);
+    if (options.file_size_limit >= 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
+                         static_cast<rlim_t>(options.file_size_limit)};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  int wait_status = 0;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
+  while (waitpid(pid, &wait_status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &wait_status, 0);
+      close(err_fd);
+      throw std::runtime_error("program did not finish in time");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  run_result result;
+  result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+  lseek(err_fd, 0, SEEK_SET);
+  char chunk[4096];
+  for (ssize_t n; (n = read(err_fd, chunk, sizeof chunk)) > 0;) result.err.append(chunk, n);
+  close(err_fd);
+  return result;
+}
+
+std::string read_file(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+std::map<std::string, std::string> read_tree(const fs::path& dir) {
+  std::map<std::string, std::string> tree;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    const std::string name = fs::relative(entry.path(), dir).generic_string();
+    if (entry.is_symlink()) {
+      tree[name] = "<link>";
+    } else if (entry.is_directory()) {
+      tree[name] = "<dir>";
+    } else {
+      tree[name] = read_file(entry.path());
+    }
+  }
+  return tree;
+}
+
+std::string escaped(const std::string& bytes) {
+  std::string out;
+  for (const unsigned char c : bytes) {
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else if (c < 0x20 || c >= 0x7f) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+std::string describe(const std::map<std::string, std::string>& tree) {
+  std::string out;
+  for (const auto& [name, bytes] : tree) out += "  " + name + ": \"" + escaped(bytes) + "\"\n";
+  return out;
+}
+
+}  // namespace e2e

@@ -1,0 +1,54 @@
+// Runs the built program in a scratch directory and reads back every file it
+// left there, so tests can compare whole results byte for byte.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct run_result {
+  int status = -1;  // exit status as the shell sees it (0..255)
+  std::string err;  // standard error, line ends as the program wrote them
+};
+
+struct run_options {
+  long file_size_limit = -1;  // RLIMIT_FSIZE for the child, bytes; -1 keeps it
+  int timeout_seconds = 60;
+};
+
+// A fresh empty directory, removed with everything in it at scope exit.
+class scratch_dir {
+ public:
+  scratch_dir();
+  ~scratch_dir();
+  scratch_dir(const scratch_dir&) = delete;
+  scratch_dir& operator=(const scratch_dir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  void write(const std::string& name, const std::string& bytes) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+// The program under test: $TAVLEN_PROGRAM, run through $TAVLEN_LAUNCHER when set.
+run_result run_tavlen(const std::filesystem::path& cwd, const std::vector<std::string>& args,
+                      const run_options& options = {});
+
+// Every regular file below dir, by relative name, with its bytes; a directory
+// shows as "<dir>".
+std::map<std::string, std::string> read_tree(const std::filesystem::path& dir);
+
+std::string read_file(const std::filesystem::path& file);
+
+// Messages end in CR LF where standard error is a Windows text stream.
+std::string platform_lines(const std::string& text);
+bool windows_program();
+
+// Bytes as C-escaped text, for readable failure messages.
+std::string escaped(const std::string& bytes);
+std::string describe(const std::map<std::string, std::string>& tree);
+
+}  // namespace e2e
