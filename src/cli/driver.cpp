@@ -7,6 +7,7 @@
 
 #include "cli/option_splitter.h"
 #include "cli/usage.h"
+#include "trim/platform.h"
 #include "trim/trim_job.h"
 
 namespace {
@@ -78,11 +79,12 @@ bool names_staging_file(const std::string& name) {
   std::error_code ec;
   const fs::path staging = fs::weakly_canonical(fs::absolute(staging_name, ec), ec);
   if (ec) return false;
+  const fs::path named = file_path(name);
   std::error_code same_ec;
-  if (fs::equivalent(name, staging, same_ec)) return true;
+  if (fs::equivalent(named, staging, same_ec)) return true;
   // Neither may exist yet: compare where the name leads once its links are
   // followed. A link whose target is missing still leads to that target.
-  fs::path target = fs::absolute(name, ec);
+  fs::path target = fs::absolute(named, ec);
   for (int hops = 0; hops < 40 && !ec; ++hops) {
     std::error_code link_ec;
     if (!fs::is_symlink(fs::symlink_status(target, link_ec))) break;
@@ -90,7 +92,8 @@ bool names_staging_file(const std::string& name) {
     target = link.is_absolute() ? link : target.parent_path() / link;
   }
   if (ec) return false;
-  return fs::weakly_canonical(target, ec) == staging && !ec;
+  const fs::path leads_to = fs::weakly_canonical(target, ec);
+  return !ec && same_path(leads_to, staging);
 }
 
 int run_tavlen(int argc, const char* const* argv) {

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <string>
 
 // Size of an open stream by seeking to its end (64-bit everywhere); -1 when
 // the stream cannot seek.
@@ -16,3 +18,15 @@ bool copy_in_kernel(std::FILE* from, std::FILE* to);
 // True for a named pipe: opening one just to size it could lose what its
 // writer sends, so it is read only once.
 bool names_fifo(const char* name);
+
+// A name as the C library's file functions read it. Windows takes narrow names
+// in the process code page, which std::filesystem does not assume there.
+std::filesystem::path file_path(const std::string& name);
+
+// True when two absolute, normalized paths are spelled alike for the file
+// system: Windows ignores letter case.
+bool same_path(const std::filesystem::path& a, const std::filesystem::path& b);
+
+// Gives a stream that copies a whole file a buffer to match, where the C
+// library's default is small. Call before any other use of the stream.
+void use_copy_buffer(std::FILE* f);

@@ -151,6 +151,8 @@ int stage_output(const std::string& out_name, int keep_tmp) {
     std::fclose(out);
     return -2;
   }
+  use_copy_buffer(staged);
+  use_copy_buffer(out);
   int status = copy_staged(staged, out, written_name);
   if (!close_written(out) && status == 0) {
     std::fprintf(stderr, "fwrite() error: %s\n", written_name);
