@@ -35,6 +35,7 @@ scratch_dir::~scratch_dir() {
 }
 
 void scratch_dir::write(const std::string& name, const std::string& bytes) const {
+  fs::create_directories((path_ / name).parent_path());
   std::ofstream(path_ / name, std::ios::binary) << bytes;
 }
 

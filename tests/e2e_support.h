@@ -27,6 +27,7 @@ class scratch_dir {
   scratch_dir(const scratch_dir&) = delete;
   scratch_dir& operator=(const scratch_dir&) = delete;
   const std::filesystem::path& path() const { return path_; }
+  // Creates the file and any directories its name passes through.
   void write(const std::string& name, const std::string& bytes) const;
 
  private:

@@ -2,6 +2,7 @@
 // file left in its directory, compared byte for byte.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -206,24 +207,131 @@ std::vector<run_case> cases() {
   };
 }
 
-class program_run : public testing::TestWithParam<run_case> {};
+// Names and spellings only Windows gives a meaning to. "{dir}" stands for the
+// scratch directory with a drive letter; a file made as "<link>name" is a hard
+// link to that name.
+std::vector<run_case> windows_cases() {
+  return {
+      {"non-ASCII names in and out",
+       {{"café_日本.csv", csv}},
+       {"-m", "café_日本.csv", "résumé_出力.csv"},
+       0,
+       "",
+       {{"café_日本.csv", csv}, {"résumé_出力.csv", "a,b\r\nc,d\r\n"}}},
+      {"a missing non-ASCII input is named whole",
+       {},
+       {"nöfile_日本"},
+       1,
+       "fopen() error-2: nöfile_日本\n",
+       {{"error.txt", "fopen() error-3: nöfile_日本"}, {"binary.tmp", ""}}},
+      {"backslashes separate directories",
+       {{"sub/in", "ab\n"}},
+       {"sub\\in", ".\\sub\\out"},
+       0,
+       "",
+       {{"sub", "<dir>"}, {"sub/in", "ab\n"}, {"sub/out", "a\n"}}},
+      {"BINARY.TMP is the staging file",
+       {{"in", "ab\n"}},
+       {"in", "BINARY.TMP"},
+       1,
+       "binary.tmp error: BINARY.TMP is the staging file\n",
+       {{"in", "ab\n"}}},
+      {"any letter case of an existing staging file",
+       {{"binary.tmp", "mine\n"}},
+       {"Binary.Tmp", "out"},
+       1,
+       "binary.tmp error: Binary.Tmp is the staging file\n",
+       {{"binary.tmp", "mine\n"}}},
+      {"the staging file with a backslash",
+       {{"in", "ab\n"}},
+       {"in", ".\\binary.tmp"},
+       1,
+       "binary.tmp error: .\\binary.tmp is the staging file\n",
+       {{"in", "ab\n"}}},
+      {"the staging file through another directory",
+       {{"sub/in", "ab\n"}},
+       {"in", "sub\\..\\binary.tmp"},
+       1,
+       "binary.tmp error: sub\\..\\binary.tmp is the staging file\n",
+       {{"sub", "<dir>"}, {"sub/in", "ab\n"}}},
+      {"the staging file by drive letter",
+       {{"in", "ab\n"}},
+       {"in", "{dir}\\BINARY.tmp"},
+       1,
+       "binary.tmp error: {dir}\\BINARY.tmp is the staging file\n",
+       {{"in", "ab\n"}}},
+      {"a non-ASCII hard link to the staging file",
+       {{"binary.tmp", "mine\n"}, {"été_link", "<link>binary.tmp"}},
+       {"été_link", "out"},
+       1,
+       "binary.tmp error: été_link is the staging file\n",
+       {{"binary.tmp", "mine\n"}, {"été_link", "mine\n"}}},
+      {"a trailing dot names the same file",
+       {{"in", "ab\n"}},
+       {"in", "binary.tmp."},
+       1,
+       "binary.tmp error: binary.tmp. is the staging file\n",
+       {{"in", "ab\n"}}},
+  };
+}
 
-TEST_P(program_run, leaves_exact_status_messages_and_files) {
-  const run_case& c = GetParam();
+// Wine shows the root of the Linux file system as drive Z:.
+std::string spelled_for_windows(std::string text, const std::filesystem::path& dir) {
+  std::string drive_path = "Z:" + dir.string();
+  for (char& c : drive_path) {
+    if (c == '/') c = '\\';
+  }
+  const std::string mark = "{dir}";
+  for (size_t at; (at = text.find(mark)) != std::string::npos;) {
+    text.replace(at, mark.size(), drive_path);
+  }
+  return text;
+}
+
+void expect_run(const run_case& c) {
   e2e::scratch_dir dir;
-  for (const auto& [name, bytes] : c.before) dir.write(name, bytes);
-  const e2e::run_result got = e2e::run_tavlen(dir.path(), c.args);
+  const std::string link_mark = "<link>";
+  for (const auto& [name, bytes] : c.before) {
+    if (bytes.starts_with(link_mark)) continue;
+    dir.write(name, bytes);
+  }
+  for (const auto& [name, bytes] : c.before) {
+    if (!bytes.starts_with(link_mark)) continue;
+    std::filesystem::create_hard_link(dir.path() / bytes.substr(link_mark.size()),
+                                      dir.path() / name);
+  }
+  std::vector<std::string> args;
+  for (const std::string& arg : c.args) args.push_back(spelled_for_windows(arg, dir.path()));
+  const e2e::run_result got = e2e::run_tavlen(dir.path(), args);
   EXPECT_EQ(got.status, c.status) << c.title;
-  EXPECT_EQ(e2e::escaped(got.err), e2e::escaped(e2e::platform_lines(c.err))) << c.title;
+  EXPECT_EQ(e2e::escaped(got.err),
+            e2e::escaped(e2e::platform_lines(spelled_for_windows(c.err, dir.path()))))
+      << c.title;
   const files left = e2e::read_tree(dir.path());
   EXPECT_EQ(left, c.after) << c.title << "\nleft behind:\n"
                            << e2e::describe(left) << "expected:\n"
                            << e2e::describe(c.after);
 }
 
-INSTANTIATE_TEST_SUITE_P(cases, program_run, testing::ValuesIn(cases()),
-                         [](const testing::TestParamInfo<run_case>& info) {
-                           return "case_" + std::to_string(info.index);
-                         });
+std::string case_name(const testing::TestParamInfo<run_case>& info) {
+  return "case_" + std::to_string(info.index);
+}
+
+class program_run : public testing::TestWithParam<run_case> {};
+
+TEST_P(program_run, leaves_exact_status_messages_and_files) {
+  expect_run(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(cases, program_run, testing::ValuesIn(cases()), case_name);
+
+class windows_run : public testing::TestWithParam<run_case> {};
+
+TEST_P(windows_run, leaves_exact_status_messages_and_files) {
+  if (!e2e::windows_program()) GTEST_SKIP() << "Windows names: runs only against tavlen.exe";
+  expect_run(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(cases, windows_run, testing::ValuesIn(windows_cases()), case_name);
 
 }  // namespace
