@@ -2,6 +2,7 @@
 // must give the exact result or say what failed with status 1, and leave the
 // user's files intact. Linux only: they need /dev/full, rlimits and FIFOs.
 #include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -206,6 +207,35 @@ TEST_F(fault, table_of_faults_leaves_exact_status_messages_and_files) {
     EXPECT_EQ(e2e::escaped(got.err), e2e::escaped(with_dir(c.err, dir.path())));
     expect_tree(dir.path(), c.after, c.title);
   }
+}
+
+// A file system too small for the staging file and the output together: the
+// copy fails part way (in the kernel or in stdio), the staged result stays.
+TEST_F(fault, output_on_a_full_file_system_keeps_the_staged_result) {
+  e2e::scratch_dir dir;
+  const fs::path disk = dir.path() / "disk";
+  make_dir(disk);
+  if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=256k") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
+  }
+  std::string in, trimmed;
+  while (in.size() < 90000) {
+    in += std::string(49, 'x') + ",\n";
+    trimmed += std::string(49, 'x') + "\n";
+  }
+  { std::ofstream(disk / "in", std::ios::binary) << in; }
+  const e2e::run_result got = e2e::run_tavlen(disk, {"in", "out"});
+  const files left = e2e::read_tree(disk);
+  umount2(disk.c_str(), MNT_DETACH);
+  EXPECT_EQ(got.status, 1);
+  EXPECT_EQ(got.err, "fwrite() error: out\n");
+  ASSERT_EQ(left.count("out"), 1u);
+  EXPECT_LT(left.at("out").size(), trimmed.size());
+  EXPECT_EQ(left.at("out"), trimmed.substr(0, left.at("out").size())) << "out is a prefix";
+  const files want_rest = {{"in", in}, {"binary.tmp", trimmed}};
+  files rest = left;
+  rest.erase("out");
+  EXPECT_EQ(rest, want_rest) << e2e::describe(rest);
 }
 
 TEST_F(fault, input_directory_is_a_read_error) {
