@@ -218,6 +218,11 @@ TEST_F(fault, output_on_a_full_file_system_keeps_the_staged_result) {
   if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=256k") != 0) {
     GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
   }
+  // Unmounted however the test ends, before the scratch directory goes.
+  struct unmount_at_exit {
+    const fs::path& at;
+    ~unmount_at_exit() { umount2(at.c_str(), MNT_DETACH); }
+  } unmount{disk};
   std::string in, trimmed;
   while (in.size() < 90000) {
     in += std::string(49, 'x') + ",\n";
@@ -226,7 +231,6 @@ TEST_F(fault, output_on_a_full_file_system_keeps_the_staged_result) {
   { std::ofstream(disk / "in", std::ios::binary) << in; }
   const e2e::run_result got = e2e::run_tavlen(disk, {"in", "out"});
   const files left = e2e::read_tree(disk);
-  umount2(disk.c_str(), MNT_DETACH);
   EXPECT_EQ(got.status, 1);
   EXPECT_EQ(got.err, "fwrite() error: out\n");
   ASSERT_EQ(left.count("out"), 1u);
