@@ -118,7 +118,8 @@ std::string read_file(const fs::path& file) {
 std::map<std::string, std::string> read_tree(const fs::path& dir) {
   std::map<std::string, std::string> tree;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-    const std::string name = fs::relative(entry.path(), dir).generic_string();
+    // Lexical: relative() would resolve a link to the name of its target.
+    const std::string name = entry.path().lexically_relative(dir).generic_string();
     if (entry.is_symlink()) {
       tree[name] = "<link>";
     } else if (entry.is_directory()) {
