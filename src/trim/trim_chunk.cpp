@@ -1,6 +1,7 @@
 #include "trim/trim_chunk.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "trim/delay_window.h"
@@ -17,18 +18,56 @@ unsigned char* put_line_end(unsigned char* out, line_end variant) {
   return out;
 }
 
-// Writes what falls out of the delay when n more bytes of the group arrive:
-// all of held + s except its newest `delay` bytes. Returns the new end of out
-// and how many of those bytes came from held.
-unsigned char* release(trim_carry* c, const unsigned char* s, size_t n, unsigned char* out,
-                       size_t* from_held) {
-  const size_t total = static_cast<size_t>(c->held_len) + n;
-  const size_t delay = static_cast<size_t>(c->delay);
-  const size_t emit = total > delay ? total - delay : 0;
-  *from_held = std::min(static_cast<size_t>(c->held_len), emit);
-  std::memcpy(out, c->held, *from_held);
-  std::memcpy(out + *from_held, s, emit - *from_held);
-  return out + emit;
+uint64_t load_word(const unsigned char* p) {
+  uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+
+void store_word(unsigned char* p, uint64_t w) {
+  std::memcpy(p, &w, sizeof w);
+}
+
+// The high bit of every byte of w that is a line feed, and no other bit: the
+// add cannot carry from one byte into the next.
+uint64_t lf_bits(uint64_t w) {
+  constexpr uint64_t low7 = 0x7f7f7f7f7f7f7f7full;
+  const uint64_t x = w ^ 0x0a0a0a0a0a0a0a0aull;
+  return ~(((x & low7) + low7) | x) & ~low7;
+}
+
+// Index in memory order of the first line feed that bits marks, and bits
+// without it.
+int first_lf(uint64_t bits) {
+  if constexpr (std::endian::native == std::endian::little) return std::countr_zero(bits) >> 3;
+  return std::countl_zero(bits) >> 3;
+}
+
+uint64_t drop_first_lf(uint64_t bits) {
+  if constexpr (std::endian::native == std::endian::little) return bits & (bits - 1);
+  return bits & ~(uint64_t{1} << (63 - std::countl_zero(bits)));
+}
+
+// Bytes are written out as soon as they arrive; a group-ending line feed then
+// takes back the `delay` bytes in front of it (no more than the group has
+// written), and the end of a chunk takes back what must still be held.
+struct pass_state {
+  trim_carry* c;
+  unsigned char* group;  // where the current group starts in out
+  size_t delay;
+};
+
+// pos is where the line feed itself would go; returns where the next byte goes.
+unsigned char* on_line_feed(pass_state* s, unsigned char* pos) {
+  if (++s->c->lines_seen < s->c->group_lines) {
+    *pos = '\n';
+    return pos + 1;
+  }
+  s->c->lines_seen = 0;
+  pos -= std::min(s->delay, static_cast<size_t>(pos - s->group));
+  pos = put_line_end(pos, s->c->variant);
+  s->group = pos;
+  return pos;
 }
 
 }  // namespace
@@ -48,31 +87,42 @@ void trim_start(trim_carry* c, int32_t group_lines, int32_t cut_len, line_end va
 }
 
 size_t trim_chunk(trim_carry* c, const unsigned char* in, size_t n, unsigned char* out) {
-  unsigned char* o = out;
-  const unsigned char* const end = in + n;
-  const unsigned char* group = in;  // first byte of the current group in this chunk
+  std::memcpy(out, c->held, static_cast<size_t>(c->held_len));
+  pass_state s{c, out, static_cast<size_t>(c->delay)};
+  unsigned char* o = out + c->held_len;
   const unsigned char* p = in;
-  size_t from_held = 0;
-  while (p < end) {
-    const auto* lf = static_cast<const unsigned char*>(std::memchr(p, '\n', end - p));
-    if (lf == nullptr) break;
-    p = lf + 1;
-    if (++c->lines_seen < c->group_lines) continue;
-    // The line feed and the `delay` bytes in front of it are dropped.
-    o = release(c, group, lf - group, o, &from_held);
-    o = put_line_end(o, c->variant);
-    c->held_len = 0;
-    c->lines_seen = 0;
-    group = p;
+  const unsigned char* const end = in + n;
+  // A word at a time while a whole word past the next one is still input, so
+  // that the word after any line feed can be loaded. Each word is stored
+  // whole; after a line feed the rest of it is stored again where it now goes.
+  // The output bound leaves room for the bytes stored past the end.
+  // Where p goes in out; after a line feed it can lie in front of out (never
+  // a byte that is written), so it is kept as an offset.
+  ptrdiff_t base = o - out;
+  while (end - p >= 2 * 8) {
+    const uint64_t w = load_word(p);
+    store_word(out + base, w);
+    for (uint64_t bits = lf_bits(w); bits != 0; bits = drop_first_lf(bits)) {
+      const int j = first_lf(bits);
+      unsigned char* next = on_line_feed(&s, out + base + j);
+      store_word(next, load_word(p + j + 1));
+      base = (next - out) - (j + 1);
+    }
+    p += 8;
+    base += 8;
   }
-  const size_t rest = end - group;
-  o = release(c, group, rest, o, &from_held);
-  // Keep the newest bytes of held + rest that are still inside the delay.
-  const size_t old_held = static_cast<size_t>(c->held_len) - from_held;
-  const size_t from_rest = std::min(rest, static_cast<size_t>(c->delay) - old_held);
-  std::memmove(c->held, c->held + from_held, old_held);
-  std::memcpy(c->held + old_held, end - from_rest, from_rest);
-  c->held_len = static_cast<int32_t>(old_held + from_rest);
+  o = out + base;
+  for (; p < end; ++p) {
+    if (*p == '\n') {
+      o = on_line_feed(&s, o);
+    } else {
+      *o++ = *p;
+    }
+  }
+  const size_t keep = std::min(s.delay, static_cast<size_t>(o - s.group));
+  o -= keep;
+  std::memcpy(c->held, o, keep);
+  c->held_len = static_cast<int32_t>(keep);
   return o - out;
 }
 
