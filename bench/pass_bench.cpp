@@ -6,61 +6,28 @@
 #include <string>
 #include <vector>
 
+#include "bench_input.h"
 #include "trim/trim_chunk.h"
 #include "trim/trim_job.h"
 
 namespace {
 
-constexpr size_t block_size = size_t{1} << 20;
 constexpr int blocks = 100;
 
-// The same generator as compare.sh: one 1 MiB block of lines, repeated.
-struct lcg {
-  uint64_t x = 12345;
-  uint64_t next() {
-    x = (x * 1103515245 + 12345) % 2147483648;
-    return x >> 8;
-  }
-};
-
-std::string word(lcg& r, int max_len) {
-  std::string w;
-  for (uint64_t n = 1 + r.next() % max_len; n > 0; --n) w += static_cast<char>('a' + r.next() % 26);
-  return w;
-}
-
-// Pads the last line so the block is exactly block_size bytes.
-std::string repeat_block(std::string block, const std::string& line_end) {
-  block += std::string(block_size - block.size() - line_end.size(), 'z') + line_end;
+std::string repeat_block(const std::string& block) {
   std::string all;
-  all.reserve(block_size * blocks);
+  all.reserve(block.size() * blocks);
   for (int i = 0; i < blocks; ++i) all += block;
   return all;
 }
 
 const std::string& csv() {
-  static const std::string text = [] {
-    lcg r;
-    std::string block;
-    while (block.size() < block_size - 200) {
-      for (uint64_t n = 3 + r.next() % 6; n > 0; --n) block += word(r, 9) + ",";
-      block += "\r\n";
-    }
-    return repeat_block(block, ",\r\n");
-  }();
+  static const std::string text = repeat_block(bench_csv_block());
   return text;
 }
 
 const std::string& double_spaced() {
-  static const std::string text = [] {
-    lcg r;
-    std::string block;
-    while (block.size() < block_size - 200) {
-      for (uint64_t n = 4 + r.next() % 12; n > 0; --n) block += word(r, 9) + " ";
-      block += ".\r\n\r\n";
-    }
-    return repeat_block(block, ".\r\n\r\n");
-  }();
+  static const std::string text = repeat_block(bench_double_spaced_block());
   return text;
 }
 
@@ -99,13 +66,13 @@ void run_memchr(benchmark::State& state, const std::string& text) {
 
 void run_reference(benchmark::State& state, const std::string& text, int32_t group_lines,
                    int32_t cut_len) {
-  std::vector<unsigned char> out(trim_out_bound(block_size));
+  std::vector<unsigned char> out(trim_out_bound(bench_block_size));
   const auto* in = reinterpret_cast<const unsigned char*>(text.data());
   for (auto _ : state) {
     reference_carry carry;
     reference_start(&carry, group_lines, cut_len, line_end::crlf);
-    for (size_t at = 0; at < text.size(); at += block_size) {
-      reference_chunk(&carry, in + at, block_size, out.data());
+    for (size_t at = 0; at < text.size(); at += bench_block_size) {
+      reference_chunk(&carry, in + at, bench_block_size, out.data());
       benchmark::DoNotOptimize(out.data());
     }
   }
