@@ -6,6 +6,10 @@
 
 #include "trim/delay_window.h"
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 int32_t window_len_for_cut(int32_t cut_len) {
@@ -18,56 +22,24 @@ unsigned char* put_line_end(unsigned char* out, line_end variant) {
   return out;
 }
 
-uint64_t load_word(const unsigned char* p) {
-  uint64_t w;
-  std::memcpy(&w, p, sizeof w);
-  return w;
-}
+constexpr size_t block = 64;
 
-void store_word(unsigned char* p, uint64_t w) {
-  std::memcpy(p, &w, sizeof w);
-}
-
-// The high bit of every byte of w that is a line feed, and no other bit: the
-// add cannot carry from one byte into the next.
-uint64_t lf_bits(uint64_t w) {
-  constexpr uint64_t low7 = 0x7f7f7f7f7f7f7f7full;
-  const uint64_t x = w ^ 0x0a0a0a0a0a0a0a0aull;
-  return ~(((x & low7) + low7) | x) & ~low7;
-}
-
-// Index in memory order of the first line feed that bits marks, and bits
-// without it.
-int first_lf(uint64_t bits) {
-  if constexpr (std::endian::native == std::endian::little) return std::countr_zero(bits) >> 3;
-  return std::countl_zero(bits) >> 3;
-}
-
-uint64_t drop_first_lf(uint64_t bits) {
-  if constexpr (std::endian::native == std::endian::little) return bits & (bits - 1);
-  return bits & ~(uint64_t{1} << (63 - std::countl_zero(bits)));
-}
-
-// Bytes are written out as soon as they arrive; a group-ending line feed then
-// takes back the `delay` bytes in front of it (no more than the group has
-// written), and the end of a chunk takes back what must still be held.
-struct pass_state {
-  trim_carry* c;
-  unsigned char* group;  // where the current group starts in out
-  size_t delay;
-};
-
-// pos is where the line feed itself would go; returns where the next byte goes.
-unsigned char* on_line_feed(pass_state* s, unsigned char* pos) {
-  if (++s->c->lines_seen < s->c->group_lines) {
-    *pos = '\n';
-    return pos + 1;
+// Bit k set when p[k] is a line feed, for the 64 bytes at p.
+uint64_t lf_mask(const unsigned char* p) {
+#if defined(__SSE2__) || defined(_M_X64)
+  const __m128i lf = _mm_set1_epi8('\n');
+  uint64_t m = 0;
+  for (int k = 0; k < 4; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    const auto bits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
+    m |= static_cast<uint64_t>(bits) << (16 * k);
   }
-  s->c->lines_seen = 0;
-  pos -= std::min(s->delay, static_cast<size_t>(pos - s->group));
-  pos = put_line_end(pos, s->c->variant);
-  s->group = pos;
-  return pos;
+  return m;
+#else
+  uint64_t m = 0;
+  for (size_t k = 0; k < block; ++k) m |= static_cast<uint64_t>(p[k] == '\n') << k;
+  return m;
+#endif
 }
 
 }  // namespace
@@ -87,42 +59,62 @@ void trim_start(trim_carry* c, int32_t group_lines, int32_t cut_len, line_end va
 }
 
 size_t trim_chunk(trim_carry* c, const unsigned char* in, size_t n, unsigned char* out) {
+  // Bytes are written out as soon as they arrive; a group-ending line feed
+  // then takes back the `delay` bytes in front of it (no more than the group
+  // has written), and the end of the chunk takes back what must still be held.
+  // Kept in locals: stores through out may alias anything reached through c.
+  const int32_t group_lines = c->group_lines;
+  const size_t delay = static_cast<size_t>(c->delay);
+  const line_end variant = c->variant;
+  int32_t lines_seen = c->lines_seen;
+  unsigned char* group = out;  // where the current group starts in out
+  // pos is where the line feed itself would go; returns where the next byte goes.
+  auto on_line_feed = [&](unsigned char* pos) {
+    if (++lines_seen < group_lines) {
+      *pos = '\n';
+      return pos + 1;
+    }
+    lines_seen = 0;
+    pos -= std::min(delay, static_cast<size_t>(pos - group));
+    group = put_line_end(pos, variant);
+    return group;
+  };
+
   std::memcpy(out, c->held, static_cast<size_t>(c->held_len));
-  pass_state s{c, out, static_cast<size_t>(c->delay)};
-  unsigned char* o = out + c->held_len;
   const unsigned char* p = in;
   const unsigned char* const end = in + n;
-  // A word at a time while a whole word past the next one is still input, so
-  // that the word after any line feed can be loaded. Each word is stored
-  // whole; after a line feed the rest of it is stored again where it now goes.
-  // The output bound leaves room for the bytes stored past the end.
-  // Where p goes in out; after a line feed it can lie in front of out (never
-  // a byte that is written), so it is kept as an offset.
-  ptrdiff_t base = o - out;
-  while (end - p >= 2 * 8) {
-    const uint64_t w = load_word(p);
-    store_word(out + base, w);
-    for (uint64_t bits = lf_bits(w); bits != 0; bits = drop_first_lf(bits)) {
-      const int j = first_lf(bits);
-      unsigned char* next = on_line_feed(&s, out + base + j);
-      store_word(next, load_word(p + j + 1));
+  // A block at a time while another whole block follows it, so that the block
+  // after any line feed can be loaded. Each block is stored whole; after a
+  // line feed the rest of it is stored again where it now goes. The output
+  // bound leaves room for what is stored past the end. Where p goes in out can
+  // lie in front of out after a line feed (no byte is written there), so it is
+  // kept as an offset.
+  ptrdiff_t base = c->held_len;
+  while (static_cast<size_t>(end - p) >= 2 * block) {
+    uint64_t m = lf_mask(p);
+    std::memcpy(out + base, p, block);
+    for (; m != 0; m &= m - 1) {
+      const int j = std::countr_zero(m);
+      unsigned char* next = on_line_feed(out + base + j);
+      std::memcpy(next, p + j + 1, block);
       base = (next - out) - (j + 1);
     }
-    p += 8;
-    base += 8;
+    p += block;
+    base += block;
   }
-  o = out + base;
+  unsigned char* o = out + base;
   for (; p < end; ++p) {
     if (*p == '\n') {
-      o = on_line_feed(&s, o);
+      o = on_line_feed(o);
     } else {
       *o++ = *p;
     }
   }
-  const size_t keep = std::min(s.delay, static_cast<size_t>(o - s.group));
+  const size_t keep = std::min(delay, static_cast<size_t>(o - group));
   o -= keep;
   std::memcpy(c->held, o, keep);
   c->held_len = static_cast<int32_t>(keep);
+  c->lines_seen = lines_seen;
   return o - out;
 }
 
