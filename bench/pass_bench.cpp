@@ -101,12 +101,12 @@ void text_memchr(benchmark::State& state) {
 
 BENCHMARK(csv_trim_chunk)
     ->Arg(default_read_size)
-    ->Arg(size_t{1} << 17)
+    ->Arg(size_t{1} << 20)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(csv_memchr)->Unit(benchmark::kMillisecond);
 BENCHMARK(csv_reference_chunk)->Unit(benchmark::kMillisecond);
 BENCHMARK(text_trim_chunk)
     ->Arg(default_read_size)
-    ->Arg(size_t{1} << 17)
+    ->Arg(size_t{1} << 20)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(text_memchr)->Unit(benchmark::kMillisecond);
