@@ -19,14 +19,15 @@ rounds=7
 tavlen=
 big=1
 cross_check=0
-while getopts "d:r:t:sH" opt; do
+while getopts "d:r:t:sHh" opt; do
   case $opt in
     d) dir=$OPTARG ;;
     r) rounds=$OPTARG ;;
     t) tavlen=$(realpath "$OPTARG") ;;
     s) big=0 ;;
     H) cross_check=1 ;;
-    *) sed -n '6,14p' "$0" >&2; exit 2 ;;
+    h) sed -n '6,13s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    *) sed -n '6,13s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
   esac
 done
 
