@@ -98,7 +98,7 @@ size_t trim_chunk(trim_carry* c, const unsigned char* in, size_t n, unsigned cha
     std::memcpy(out + base, p, block);
     for (; m != 0; m &= m - 1) {
       const int j = std::countr_zero(m);
-      unsigned char* next = on_line_feed(out + base + j);
+      unsigned char* next = on_line_feed(out + (base + j));
       std::memcpy(next, p + j + 1, block);
       base = (next - out) - (j + 1);
     }
