@@ -1,9 +1,17 @@
 #include "trim/trim_chunk.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "trim/delay_window.h"
+
+// The tests build the portable scan too (TAVLEN_PORTABLE_SCAN), so that both
+// are checked against the reference on any machine.
+#if (defined(__SSE2__) || defined(_M_X64)) && !defined(TAVLEN_PORTABLE_SCAN)
+#define TAVLEN_SSE2_SCAN 1
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -17,18 +25,24 @@ unsigned char* put_line_end(unsigned char* out, line_end variant) {
   return out;
 }
 
-// Writes what falls out of the delay when n more bytes of the group arrive:
-// all of held + s except its newest `delay` bytes. Returns the new end of out
-// and how many of those bytes came from held.
-unsigned char* release(trim_carry* c, const unsigned char* s, size_t n, unsigned char* out,
-                       size_t* from_held) {
-  const size_t total = static_cast<size_t>(c->held_len) + n;
-  const size_t delay = static_cast<size_t>(c->delay);
-  const size_t emit = total > delay ? total - delay : 0;
-  *from_held = std::min(static_cast<size_t>(c->held_len), emit);
-  std::memcpy(out, c->held, *from_held);
-  std::memcpy(out + *from_held, s, emit - *from_held);
-  return out + emit;
+constexpr size_t block = 64;
+
+// Bit k set when p[k] is a line feed, for the 64 bytes at p.
+uint64_t lf_mask(const unsigned char* p) {
+#ifdef TAVLEN_SSE2_SCAN
+  const __m128i lf = _mm_set1_epi8('\n');
+  uint64_t m = 0;
+  for (int k = 0; k < 4; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    const auto bits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
+    m |= static_cast<uint64_t>(bits) << (16 * k);
+  }
+  return m;
+#else
+  uint64_t m = 0;
+  for (size_t k = 0; k < block; ++k) m |= static_cast<uint64_t>(p[k] == '\n') << k;
+  return m;
+#endif
 }
 
 }  // namespace
@@ -48,31 +62,62 @@ void trim_start(trim_carry* c, int32_t group_lines, int32_t cut_len, line_end va
 }
 
 size_t trim_chunk(trim_carry* c, const unsigned char* in, size_t n, unsigned char* out) {
-  unsigned char* o = out;
-  const unsigned char* const end = in + n;
-  const unsigned char* group = in;  // first byte of the current group in this chunk
+  // Bytes are written out as soon as they arrive; a group-ending line feed
+  // then takes back the `delay` bytes in front of it (no more than the group
+  // has written), and the end of the chunk takes back what must still be held.
+  // Kept in locals: stores through out may alias anything reached through c.
+  const int32_t group_lines = c->group_lines;
+  const size_t delay = static_cast<size_t>(c->delay);
+  const line_end variant = c->variant;
+  int32_t lines_seen = c->lines_seen;
+  unsigned char* group = out;  // where the current group starts in out
+  // pos is where the line feed itself would go; returns where the next byte goes.
+  auto on_line_feed = [&](unsigned char* pos) {
+    if (++lines_seen < group_lines) {
+      *pos = '\n';
+      return pos + 1;
+    }
+    lines_seen = 0;
+    pos -= std::min(delay, static_cast<size_t>(pos - group));
+    group = put_line_end(pos, variant);
+    return group;
+  };
+
+  std::memcpy(out, c->held, static_cast<size_t>(c->held_len));
   const unsigned char* p = in;
-  size_t from_held = 0;
-  while (p < end) {
-    const auto* lf = static_cast<const unsigned char*>(std::memchr(p, '\n', end - p));
-    if (lf == nullptr) break;
-    p = lf + 1;
-    if (++c->lines_seen < c->group_lines) continue;
-    // The line feed and the `delay` bytes in front of it are dropped.
-    o = release(c, group, lf - group, o, &from_held);
-    o = put_line_end(o, c->variant);
-    c->held_len = 0;
-    c->lines_seen = 0;
-    group = p;
+  const unsigned char* const end = in + n;
+  // A block at a time while another whole block follows it, so that the block
+  // after any line feed can be loaded. Each block is stored whole; after a
+  // line feed the rest of it is stored again where it now goes. The output
+  // bound leaves room for what is stored past the end. Where p goes in out can
+  // lie in front of out after a line feed (no byte is written there), so it is
+  // kept as an offset.
+  ptrdiff_t base = c->held_len;
+  while (static_cast<size_t>(end - p) >= 2 * block) {
+    uint64_t m = lf_mask(p);
+    std::memcpy(out + base, p, block);
+    for (; m != 0; m &= m - 1) {
+      const int j = std::countr_zero(m);
+      unsigned char* next = on_line_feed(out + (base + j));
+      std::memcpy(next, p + j + 1, block);
+      base = (next - out) - (j + 1);
+    }
+    p += block;
+    base += block;
   }
-  const size_t rest = end - group;
-  o = release(c, group, rest, o, &from_held);
-  // Keep the newest bytes of held + rest that are still inside the delay.
-  const size_t old_held = static_cast<size_t>(c->held_len) - from_held;
-  const size_t from_rest = std::min(rest, static_cast<size_t>(c->delay) - old_held);
-  std::memmove(c->held, c->held + from_held, old_held);
-  std::memcpy(c->held + old_held, end - from_rest, from_rest);
-  c->held_len = static_cast<int32_t>(old_held + from_rest);
+  unsigned char* o = out + base;
+  for (; p < end; ++p) {
+    if (*p == '\n') {
+      o = on_line_feed(o);
+    } else {
+      *o++ = *p;
+    }
+  }
+  const size_t keep = std::min(delay, static_cast<size_t>(o - group));
+  o -= keep;
+  std::memcpy(c->held, o, keep);
+  c->held_len = static_cast<int32_t>(keep);
+  c->lines_seen = lines_seen;
   return o - out;
 }
 

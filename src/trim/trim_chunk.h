@@ -30,7 +30,7 @@ int32_t delay_for_cut(int32_t cut_len);
 void trim_start(trim_carry* c, int32_t group_lines, int32_t cut_len, line_end variant);
 
 // Trims in[0, n) into out, which has room for trim_out_bound(n) bytes; returns
-// the bytes written. Block-wise: memchr for line feeds, memcpy for spans.
+// the bytes written. Block-wise: 64 bytes are searched and copied at once.
 size_t trim_chunk(trim_carry* c, const unsigned char* in, size_t n, unsigned char* out);
 
 // The same job a byte at a time through the delay window; the reference that
