@@ -6,13 +6,6 @@
 
 #include "trim/delay_window.h"
 
-// The tests build the portable scan too (TAVLEN_PORTABLE_SCAN), so that both
-// are checked against the reference on any machine.
-#if (defined(__SSE2__) || defined(_M_X64)) && !defined(TAVLEN_PORTABLE_SCAN)
-#define TAVLEN_SSE2_SCAN 1
-#include <emmintrin.h>
-#endif
-
 namespace {
 
 int32_t window_len_for_cut(int32_t cut_len) {
@@ -27,22 +20,23 @@ unsigned char* put_line_end(unsigned char* out, line_end variant) {
 
 constexpr size_t block = 64;
 
-// Bit k set when p[k] is a line feed, for the 64 bytes at p.
+// Bit k set when p[k] is a line feed, for the 64 bytes at p: eight bytes at
+// a time in plain integer arithmetic, the same on every processor.
 uint64_t lf_mask(const unsigned char* p) {
-#ifdef TAVLEN_SSE2_SCAN
-  const __m128i lf = _mm_set1_epi8('\n');
+  constexpr uint64_t low7 = 0x7f7f7f7f7f7f7f7full;
+  constexpr uint64_t lf_bytes = 0x0a0a0a0a0a0a0a0aull;
   uint64_t m = 0;
-  for (int k = 0; k < 4; ++k) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-    const auto bits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
-    m |= static_cast<uint64_t>(bits) << (16 * k);
+  for (int k = 0; k < 8; ++k) {
+    uint64_t w;
+    std::memcpy(&w, p + 8 * k, 8);
+    w ^= lf_bytes;  // a line feed is now a zero byte
+    // High bit set in exactly the zero bytes (no borrow between bytes).
+    const uint64_t zero = ~(((w & low7) + low7) | w | low7);
+    // Gather the eight high bits into one byte, lowest address first.
+    const uint64_t bits = ((zero >> 7) * 0x0102040810204080ull) >> 56;
+    m |= bits << (8 * k);
   }
   return m;
-#else
-  uint64_t m = 0;
-  for (size_t k = 0; k < block; ++k) m |= static_cast<uint64_t>(p[k] == '\n') << k;
-  return m;
-#endif
 }
 
 }  // namespace

@@ -1,12 +1,8 @@
 #include "trim/trim_job.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "trim/platform.h"
 
@@ -42,64 +38,6 @@ int copy_staged(std::FILE* from, std::FILE* to, const char* to_name) {
   return 0;
 }
 
-// Writes the trimmed chunks to the staging file on a thread of its own, so
-// that the next chunk is read and trimmed while the last one is written. Two
-// slots, filled and written in turn.
-struct staging_writer {
-  std::FILE* file = nullptr;
-  unsigned char* slot[2] = {nullptr, nullptr};
-  size_t len[2] = {0, 0};
-  int filled = 0;
-  bool done = false;
-  bool failed = false;
-  bool threaded = false;  // without a thread, hand_over writes at once
-  std::mutex m;
-  std::condition_variable cv;
-
-  void run() {
-    for (int k = 0;; k ^= 1) {
-      {
-        std::unique_lock lock(m);
-        cv.wait(lock, [this] { return filled > 0 || done; });
-        if (filled == 0) return;
-      }
-      const bool ok = std::fwrite(slot[k], 1, len[k], file) == len[k];
-      std::lock_guard lock(m);
-      --filled;
-      if (!ok) failed = true;
-      cv.notify_all();
-      if (!ok) return;
-    }
-  }
-
-  // The slot to trim into next, once it is free; nullptr after a failed write.
-  unsigned char* next_free(int k) {
-    if (!threaded) return failed ? nullptr : slot[k];
-    std::unique_lock lock(m);
-    cv.wait(lock, [this] { return filled < 2 || failed; });
-    return failed ? nullptr : slot[k];
-  }
-
-  void hand_over(int k, size_t n) {
-    if (!threaded) {
-      failed = failed || std::fwrite(slot[k], 1, n, file) != n;
-      return;
-    }
-    std::lock_guard lock(m);
-    len[k] = n;
-    ++filled;
-    cv.notify_all();
-  }
-
-  // No more slots come; the writer ends once it has written the last.
-  void finish() {
-    if (!threaded) return;
-    std::lock_guard lock(m);
-    done = true;
-    cv.notify_all();
-  }
-};
-
 }  // namespace
 
 int job_setup(trim_job* r, const std::string& in_name, const std::string& out_name, int32_t cap,
@@ -123,7 +61,7 @@ int job_setup(trim_job* r, const std::string& in_name, const std::string& out_na
     std::fprintf(stderr, "malloc() error: %d bytes", r->buf_size);
     return 0;
   }
-  r->combo = static_cast<unsigned char*>(std::malloc(2 * trim_out_bound(r->read_size)));
+  r->combo = static_cast<unsigned char*>(std::malloc(trim_out_bound(r->read_size)));
   if (r->combo == nullptr) {
     std::fprintf(stderr, "r->combo == NULL error: %d bytes", r->buf_size);
     job_teardown(r);
@@ -175,34 +113,15 @@ int trim_pass(trim_job* r, line_end variant) {
   }
   trim_carry carry;
   trim_start(&carry, r->group_lines, r->cut_len, variant);
-  staging_writer w;
-  w.file = staged;
-  w.slot[0] = r->combo;
-  w.slot[1] = r->combo + trim_out_bound(r->read_size);
-  std::thread writer;
-  // Where no thread can be started the chunks are written in turn instead.
-  try {
-    writer = std::thread([&w] { w.run(); });
-    w.threaded = true;
-  } catch (const std::system_error&) {
-  }
-  bool write_failed = false;
-  for (int k = 0;; k ^= 1) {
+  for (;;) {
     const size_t got = std::fread(r->in_buf, 1, r->read_size, in);
-    unsigned char* out = w.next_free(k);
-    if (out == nullptr) {
-      write_failed = true;
-      break;
+    const size_t made = trim_chunk(&carry, r->in_buf, got, r->combo);
+    if (std::fwrite(r->combo, 1, made, staged) != made) {
+      std::fclose(in);
+      std::fclose(staged);
+      return fail_staging_write();
     }
-    w.hand_over(k, trim_chunk(&carry, r->in_buf, got, out));
     if (got < r->read_size) break;
-  }
-  w.finish();
-  if (writer.joinable()) writer.join();
-  if (write_failed || w.failed) {
-    std::fclose(in);
-    std::fclose(staged);
-    return fail_staging_write();
   }
   const bool read_failed = std::ferror(in) != 0;
   std::fclose(in);

@@ -19,9 +19,9 @@ inline constexpr size_t staging_copy_chunk = 2560;
 struct trim_job {
   int keep_tmp = 0;
   unsigned char* in_buf = nullptr;  // read_size bytes
-  unsigned char* combo = nullptr;   // two slots of trim_out_bound(read_size) bytes
+  unsigned char* combo = nullptr;   // trim_out_bound(read_size) bytes
   int32_t buf_size = 0;             // what the messages report: min(cap, file size)
-  size_t read_size = 0;             // bytes per read; tests make it tiny
+  size_t read_size = 0;             // bytes per read
   int32_t group_lines = 1;
   int32_t cut_len = 1;
   int64_t file_size = -1;
