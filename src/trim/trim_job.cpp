@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "trim/platform.h"
 
@@ -36,6 +38,11 @@ int copy_staged(std::FILE* from, std::FILE* to, const char* to_name) {
     return 1;
   }
   return 0;
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return std::filesystem::equivalent(file_path(a), file_path(b), ec);
 }
 
 }  // namespace
@@ -131,14 +138,15 @@ int trim_pass(trim_job* r, line_end variant) {
     return 1;
   }
   if (!close_written(staged)) return fail_staging_write();
-  return stage_output(r->out_name, r->keep_tmp);
+  return stage_output(r->out_name, r->keep_tmp, r->in_name);
 }
 
-int stage_output(const std::string& out_name, int keep_tmp) {
+int stage_output(const std::string& out_name, int keep_tmp, const std::string& in_name) {
   std::FILE* staged = std::fopen(staging_name, "rb");
   const char* written_name = out_name.c_str();
   std::FILE* out = std::fopen(written_name, "wb");
-  if (out == nullptr) {
+  // The fallback must not replace an input that was not named as the output.
+  if (out == nullptr && !same_file(in_name, fallback_output_name)) {
     written_name = fallback_output_name;
     out = std::fopen(written_name, "wb");
   }

@@ -35,7 +35,8 @@ int job_setup(trim_job* r, const std::string& in_name, const std::string& out_na
 
 // 0 done, 1 failed (the message is written), -2 staging file unreadable.
 int trim_pass(trim_job* r, line_end variant);
-int stage_output(const std::string& out_name, int keep_tmp);
+// The input's name keeps the fallback to draft.txt from overwriting it.
+int stage_output(const std::string& out_name, int keep_tmp, const std::string& in_name);
 
 int64_t probe_size(const std::string& name);
 void log_error(const char* message, const std::string& name);
