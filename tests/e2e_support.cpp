@@ -6,11 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
 
@@ -108,24 +109,16 @@ run_result run_tavlen(const fs::path& cwd, const std::vector<std::string>& args,
   return result;
 }
 
-std::string read_file(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-std::map<std::string, std::string> read_tree(const fs::path& dir) {
-  std::map<std::string, std::string> tree;
+files read_tree(const fs::path& dir) {
+  files tree;
   for (const auto& entry : fs::recursive_directory_iterator(dir)) {
     // Lexical: relative() would resolve a link to the name of its target.
-    const std::string name = entry.path().lexically_relative(dir).generic_string();
-    if (entry.is_symlink()) {
-      tree[name] = "<link>";
-    } else if (entry.is_directory()) {
-      tree[name] = "<dir>";
+    std::string& bytes = tree[entry.path().lexically_relative(dir).generic_string()];
+    if (entry.is_symlink() || entry.is_directory()) {
+      bytes = entry.is_symlink() ? "<link>" : "<dir>";
     } else {
-      tree[name] = read_file(entry.path());
+      std::ifstream in(entry.path(), std::ios::binary);
+      bytes.assign(std::istreambuf_iterator<char>(in), {});
     }
   }
   return tree;
@@ -134,27 +127,30 @@ std::map<std::string, std::string> read_tree(const fs::path& dir) {
 std::string escaped(const std::string& bytes) {
   std::string out;
   for (const unsigned char c : bytes) {
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\\') {
-      out += "\\\\";
-    } else if (c < 0x20 || c >= 0x7f) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", c);
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
+    const char* named = c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\\' ? "\\\\" : nullptr;
+    char hex[8];
+    std::snprintf(hex, sizeof hex, c < 0x20 || c >= 0x7f ? "\\x%02x" : "%c", c);
+    out += named != nullptr ? named : hex;
   }
   return out;
 }
 
-std::string describe(const std::map<std::string, std::string>& tree) {
-  std::string out;
-  for (const auto& [name, bytes] : tree) out += "  " + name + ": \"" + escaped(bytes) + "\"\n";
-  return out;
+void expect_tree(const fs::path& dir, const files& want) {
+  const files left = read_tree(dir);
+  std::string diff;
+  for (const auto* tree : {&left, &want}) {
+    diff += tree == &left ? "left behind:\n" : "expected:\n";
+    for (const auto& [name, bytes] : *tree) diff += "  " + name + ": \"" + escaped(bytes) + "\"\n";
+  }
+  EXPECT_EQ(left, want) << diff;
+}
+
+void expect_run(const fs::path& dir, const std::vector<std::string>& args, int status,
+                const std::string& err, const files& after, const run_options& options) {
+  const run_result got = run_tavlen(dir, args, options);
+  EXPECT_EQ(got.status, status);
+  EXPECT_EQ(escaped(got.err), escaped(err));
+  expect_tree(dir, after);
 }
 
 }  // namespace e2e

@@ -9,6 +9,8 @@
 
 namespace e2e {
 
+using files = std::map<std::string, std::string>;  // relative name -> bytes
+
 struct run_result {
   int status = -1;  // exit status as the shell sees it (0..255)
   std::string err;  // standard error, line ends as the program wrote them
@@ -38,11 +40,15 @@ class scratch_dir {
 run_result run_tavlen(const std::filesystem::path& cwd, const std::vector<std::string>& args,
                       const run_options& options = {});
 
-// Every regular file below dir, by relative name, with its bytes; a directory
-// shows as "<dir>".
-std::map<std::string, std::string> read_tree(const std::filesystem::path& dir);
+// Every file below dir with its bytes; a directory shows as "<dir>", a
+// symbolic link as "<link>".
+files read_tree(const std::filesystem::path& dir);
+void expect_tree(const std::filesystem::path& dir, const files& want);
 
-std::string read_file(const std::filesystem::path& file);
+// Runs the program in dir and expects exactly this status, standard error
+// and set of files afterwards.
+void expect_run(const std::filesystem::path& dir, const std::vector<std::string>& args, int status,
+                const std::string& err, const files& after, const run_options& options = {});
 
 // Messages end in CR LF where standard error is a Windows text stream.
 std::string platform_lines(const std::string& text);
@@ -50,6 +56,5 @@ bool windows_program();
 
 // Bytes as C-escaped text, for readable failure messages.
 std::string escaped(const std::string& bytes);
-std::string describe(const std::map<std::string, std::string>& tree);
 
 }  // namespace e2e
