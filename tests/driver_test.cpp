@@ -16,9 +16,7 @@ trim_settings scan(std::vector<const char*> args) {
 
 TEST(option_splitter, splits_trailing_digits) {
   const struct {
-    const char* arg;
-    const char* prefix;
-    const char* digits;
+    const char *arg, *prefix, *digits;
     int32_t number;
   } cases[] = {
       {"-x12", "-x", "12", 12},
@@ -44,10 +42,8 @@ TEST(option_splitter, splits_trailing_digits) {
 TEST(scan_arguments, numeric_options_set_group_cut_and_variant) {
   const struct {
     std::vector<const char*> args;
-    int32_t group_lines, cut_len;
-    int crlf_mode;
-    const char* in_name;
-    const char* out_name;
+    int32_t group_lines, cut_len, crlf_mode;
+    const char *in_name, *out_name;
   } cases[] = {
       {{"-x2", "t"}, 2, 3, 1, "t", "draft.txt"},
       {{"-x12", "t"}, 12, 23, 1, "t", "draft.txt"},
@@ -80,14 +76,11 @@ TEST(scan_arguments, numeric_options_set_group_cut_and_variant) {
   }
 }
 
-TEST(scan_arguments, usage_stops_the_scan) {
+TEST(scan_arguments, usage_stops_the_scan_and_names_are_kept_whole) {
   EXPECT_EQ(scan({"-y", "-V", "in"}).wants_usage, 1);
   EXPECT_EQ(scan({"-y", "-V", "in"}).in_name, "");
   EXPECT_EQ(scan({"in", "-VC", "-V"}).wants_usage, 2);
   EXPECT_EQ(scan({"-Vx"}).in_name, "-Vx");
-}
-
-TEST(scan_arguments, long_names_are_kept_whole) {
   const std::string name(300, 'n');
   EXPECT_EQ(scan({name.c_str()}).in_name, name);
 }

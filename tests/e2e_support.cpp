@@ -27,11 +27,6 @@ scratch_dir::scratch_dir() {
 
 scratch_dir::~scratch_dir() {
   std::error_code ec;
-  // Tests may leave read-only directories behind; make them removable.
-  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::end(it);
-       it.increment(ec)) {
-    if (it->is_directory(ec)) fs::permissions(it->path(), fs::perms::owner_all, ec);
-  }
   fs::remove_all(path_, ec);
 }
 
@@ -46,12 +41,8 @@ bool windows_program() {
 }
 
 std::string platform_lines(const std::string& text) {
-  if (!windows_program()) return text;
   std::string out;
-  for (const char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
+  for (const char c : text) out += c == '\n' && windows_program() ? "\r\n" : std::string(1, c);
   return out;
 }
 
@@ -59,30 +50,25 @@ run_result run_tavlen(const fs::path& cwd, const std::vector<std::string>& args,
                       const run_options& options) {
   const char* program = std::getenv("TAVLEN_PROGRAM");
   if (program == nullptr) throw std::runtime_error("TAVLEN_PROGRAM is not set");
-  std::vector<std::string> argv_text;
-  if (windows_program()) argv_text.push_back(std::getenv("TAVLEN_LAUNCHER"));
-  argv_text.push_back(fs::absolute(program).string());
+  std::vector<std::string> argv_text = {fs::absolute(program).string()};
+  if (windows_program()) argv_text.insert(argv_text.begin(), std::getenv("TAVLEN_LAUNCHER"));
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& a : argv_text) argv.push_back(a.data());
   argv.push_back(nullptr);
-
-  char err_name[] = "/tmp/tavlen-stderr-XXXXXX";
-  const int err_fd = mkstemp(err_name);
-  if (err_fd < 0) throw std::runtime_error("mkstemp failed");
-  unlink(err_name);
+  FILE* err_file = std::tmpfile();
+  if (err_file == nullptr) throw std::runtime_error("tmpfile failed");
 
   const pid_t pid = fork();
   if (pid == 0) {
     if (chdir(cwd.c_str()) != 0) _exit(125);
-    dup2(err_fd, 2);
     const int null_fd = open("/dev/null", O_RDWR);
-    dup2(null_fd, 0);
-    dup2(null_fd, 1);
+    dup2(null_fd, 0), dup2(null_fd, 1), dup2(fileno(err_file), 2);
+    signal(SIGPIPE, SIG_DFL);
     if (options.file_size_limit >= 0) {
       signal(SIGXFSZ, SIG_IGN);
-      const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
-                         static_cast<rlim_t>(options.file_size_limit)};
+      const auto bytes = static_cast<rlim_t>(options.file_size_limit);
+      const rlimit limit{bytes, bytes};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
     execvp(argv[0], argv.data());
@@ -93,19 +79,16 @@ run_result run_tavlen(const fs::path& cwd, const std::vector<std::string>& args,
       std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
   while (waitpid(pid, &wait_status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &wait_status, 0);
-      close(err_fd);
+      kill(pid, SIGKILL), waitpid(pid, &wait_status, 0), std::fclose(err_file);
       throw std::runtime_error("program did not finish in time");
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   run_result result;
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-  lseek(err_fd, 0, SEEK_SET);
-  char chunk[4096];
-  for (ssize_t n; (n = read(err_fd, chunk, sizeof chunk)) > 0;) result.err.append(chunk, n);
-  close(err_fd);
+  std::rewind(err_file);
+  for (int c; (c = std::fgetc(err_file)) != EOF;) result.err += static_cast<char>(c);
+  std::fclose(err_file);
   return result;
 }
 
@@ -123,7 +106,6 @@ files read_tree(const fs::path& dir) {
   }
   return tree;
 }
-
 std::string escaped(const std::string& bytes) {
   std::string out;
   for (const unsigned char c : bytes) {
