@@ -5,22 +5,21 @@ set -euo pipefail
 program=$(realpath "${1:-build/tavlen}")
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-failed=0
+runs=0 failed=0
 
-# check STATUS ARGS...: runs in a fresh directory holding in.csv, text and big.
+# check STATUS ARGS...: runs in a fresh directory holding in.csv, text, empty and big.
 check() {
-  local want=$1
+  local want=$1 status=0 dir="$scratch/run$((++runs))"
   shift
-  local dir="$scratch/run$((++runs))"
   mkdir "$dir"
   printf 'a,b,\r\nc,d,\r\n' >"$dir/in.csv"
   printf 'line1\r\n\r\nline2\r\n\r\n' >"$dir/text"
   : >"$dir/empty"
   head -c 3000000 /dev/zero | tr '\0' 'x' | fold -w 70 >"$dir/big"
-  local status=0
   (cd "$dir" && valgrind -q --error-exitcode=1 --leak-check=full --log-file="$dir/vg.log" \
     "$program" "$@" 2>"$dir/stderr") || status=$?
-  if [[ $status != "$want" ]] || grep -q 'ERROR SUMMARY: [1-9]' "$dir/vg.log" || [[ -s $dir/vg.log ]]; then
+  # valgrind -q writes its log only when something is wrong
+  if [[ $status != "$want" || -s $dir/vg.log ]]; then
     echo "FAILED: tavlen $* (status $status, wanted $want)"
     cat "$dir/vg.log"
     failed=$((failed + 1))
@@ -28,7 +27,6 @@ check() {
     echo "ok: tavlen $*"
   fi
 }
-runs=0
 check 0 -m in.csv out.csv
 check 0 -x2 text
 check 0 -u3 -w2 -y text out
