@@ -16,13 +16,8 @@ namespace {
 namespace fs = std::filesystem;
 
 struct run_case {
-  std::string title, only;                        // only: "linux", "windows" or ""
-  std::vector<std::vector<std::string>> setup{};  // {directive, name, bytes or target}
-  std::vector<std::string> args{};
-  long limit = -1;
-  long status = -1;
-  std::string err{};
-  e2e::files after{};
+  std::string title, only;                                 // only: "linux", "windows" or ""
+  std::vector<std::pair<std::string, std::string>> lines;  // directive, the rest of its line
 };
 
 void PrintTo(const run_case& c, std::ostream* os) {
@@ -30,13 +25,13 @@ void PrintTo(const run_case& c, std::ostream* os) {
 }
 
 // C escapes and {N*TEXT} repeats; "" is empty; {dir} is left for the run.
-std::string bytes(const std::string& text, const std::string& where) {
+std::string bytes(const std::string& text) {
   const std::string named = "n\nr\rt\t\\\\";  // each escape letter, then its byte
   std::string out;
   for (size_t i = 0; i < text.size() && text != "\"\""; ++i) {
     const size_t star = text.find('*', i), end = text.find('}', i);
     if (text[i] == '{' && std::isdigit(text[i + 1]) && star < end && end != std::string::npos) {
-      const std::string one = bytes(text.substr(star + 1, end - star - 1), where);
+      const std::string one = bytes(text.substr(star + 1, end - star - 1));
       for (long n = std::stol(text.substr(i + 1, star - i - 1)); n > 0; --n) out += one;
       i = end;
     } else if (text[i] != '\\') {
@@ -46,7 +41,7 @@ std::string bytes(const std::string& text, const std::string& where) {
     } else if (const size_t at = named.find(text[++i]); at % 2 == 0 && at < named.size()) {
       out += named[at + 1];
     } else {
-      throw std::runtime_error(where + ": unknown escape");
+      throw std::runtime_error("unknown escape in " + text);
     }
   }
   return out;
@@ -56,33 +51,14 @@ std::vector<run_case> load(const std::string& file, const std::string& only) {
   std::ifstream in(std::string(TAVLEN_TEST_DATA) + "/" + file);
   if (!in) throw std::runtime_error(file + " cannot be read");
   std::vector<run_case> cases;
-  std::string line;
-  for (int number = 1; std::getline(in, line); ++number) {
-    const std::string where = file + ":" + std::to_string(number);
-    if (line.empty() || line[0] == '#') continue;
+  for (std::string line; std::getline(in, line);) {
     const size_t space = std::min(line.find(' '), line.size());
     const std::string key = line.substr(0, space),
                       rest = line.substr(std::min(space + 1, line.size()));
-    const size_t gap = std::min(rest.find(' '), rest.size());
-    const std::string first = bytes(rest.substr(0, gap), where);
-    const std::string second = bytes(rest.substr(std::min(gap + 1, rest.size())), where);
-    if (key == "case") cases.push_back({.title = rest, .only = only});
-    if (cases.empty()) throw std::runtime_error(where + ": not in a case");
-    run_case& c = cases.back();
-    if (key == "args") {
-      std::istringstream words(rest);
-      for (std::string w; words >> w;) c.args.push_back(bytes(w, where));
-    } else if (key == "status" || key == "limit") {
-      (key == "status" ? c.status : c.limit) = std::stol(rest);
-    } else if (key == "err") {
-      c.err += bytes(rest, where);
-    } else if (key == "left") {
-      c.after[first] = second;
-    } else if (key == "file" || key == "mkdir" || key == "hardlink" || key == "symlink") {
-      c.setup.push_back({key, first, second});
-    } else if (key != "case") {
-      throw std::runtime_error(where + ": unknown directive " + key);
-    }
+    if (key == "case") cases.push_back({rest, only, {}});
+    if (key == "case" || key.empty() || key[0] == '#') continue;
+    if (cases.empty()) throw std::runtime_error(file + ": " + line + " is outside a case");
+    cases.back().lines.emplace_back(key, rest);
   }
   return cases;
 }
@@ -105,17 +81,31 @@ TEST_P(cases, run) {
   if (!c.only.empty() && (c.only == "windows") != e2e::windows_program())
     GTEST_SKIP() << "a case for " << c.only << " only";
   e2e::scratch_dir dir;
-  for (const auto& s : c.setup) {
-    const fs::path at = dir.path() / s[1];
-    if (s[0] == "file") dir.write(s[1], s[2]);
-    if (s[0] == "mkdir") fs::create_directories(at);
-    if (s[0] == "hardlink") fs::create_hard_link(dir.path() / s[2], at);
-    if (s[0] == "symlink") fs::create_symlink(s[2], at);
-  }
   std::vector<std::string> args;
-  for (const std::string& a : c.args) args.push_back(with_dir(a, dir.path()));
-  e2e::expect_run(dir.path(), args, static_cast<int>(c.status),
-                  e2e::platform_lines(with_dir(c.err, dir.path())), c.after, {c.limit});
+  e2e::run_options options;
+  int status = -1;
+  std::string err;
+  e2e::files after;
+  for (const auto& [key, rest] : c.lines) {
+    const size_t gap = std::min(rest.find(' '), rest.size());
+    const std::string first = bytes(rest.substr(0, gap));
+    const std::string second = bytes(rest.substr(std::min(gap + 1, rest.size())));
+    const fs::path at = dir.path() / first;
+    std::istringstream words(key == "args" ? rest : "");
+    for (std::string word; words >> word;) args.push_back(with_dir(bytes(word), dir.path()));
+    if (key == "file") dir.write(first, second);
+    if (key == "mkdir") fs::create_directories(at);
+    if (key == "hardlink") fs::create_hard_link(dir.path() / second, at);
+    if (key == "symlink") fs::create_symlink(second, at);
+    if (key == "limit") options.file_size_limit = std::stol(rest);
+    if (key == "status") status = std::stoi(rest);
+    if (key == "err") err += bytes(rest);
+    if (key == "left") after[first] = second;
+    const std::string known = " file mkdir hardlink symlink args limit status err left ";
+    ASSERT_NE(known.find(" " + key + " "), std::string::npos) << "unknown directive " << key;
+  }
+  e2e::expect_run(dir.path(), args, status, e2e::platform_lines(with_dir(err, dir.path())), after,
+                  options);
 }
 
 std::string case_name(const testing::TestParamInfo<run_case>& info) {
