@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <memory>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -41,10 +42,7 @@ TEST_F(fault, output_on_a_full_file_system_keeps_the_staged_result) {
     GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
   }
   // Unmounted however the test ends, before the scratch directory goes.
-  struct unmount_at_exit {
-    const fs::path& at;
-    ~unmount_at_exit() { umount2(at.c_str(), MNT_DETACH); }
-  } unmount{disk};
+  const std::shared_ptr<void> unmount(nullptr, [&](void*) { umount2(disk.c_str(), MNT_DETACH); });
   const std::string in = repeat(std::string(49, 'x') + ",\n", 1765);  // 90015 bytes
   const std::string trimmed = repeat(std::string(49, 'x') + "\n", 1765);
   std::ofstream(disk / "in", std::ios::binary) << in;
