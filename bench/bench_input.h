@@ -28,24 +28,25 @@ inline std::string bench_pad(std::string block, const std::string& line_end) {
   return block + std::string(bench_block_size - block.size() - line_end.size(), 'z') + line_end;
 }
 
-// Lines of 3 to 8 comma-terminated fields, ending in ",\r\n".
-inline std::string bench_csv_block() {
+// Lines of `least` to `least + spread - 1` words, each followed by `after_word`;
+// the last line is padded and ends in `last_end`.
+inline std::string bench_lines(uint64_t least, uint64_t spread, const char* after_word,
+                               const char* line_end, const char* last_end) {
   bench_lcg r;
   std::string block;
   while (block.size() < bench_block_size - 200) {
-    for (uint64_t n = 3 + r.next() % 6; n > 0; --n) block += bench_word(r, 9) + ",";
-    block += "\r\n";
+    for (uint64_t n = least + r.next() % spread; n > 0; --n) block += bench_word(r, 9) + after_word;
+    block += line_end;
   }
-  return bench_pad(block, ",\r\n");
+  return bench_pad(block, last_end);
+}
+
+// Lines of 3 to 8 comma-terminated fields, ending in ",\r\n".
+inline std::string bench_csv_block() {
+  return bench_lines(3, 6, ",", "\r\n", ",\r\n");
 }
 
 // Sentences of 4 to 15 words, each followed by an empty line, all CR LF.
 inline std::string bench_double_spaced_block() {
-  bench_lcg r;
-  std::string block;
-  while (block.size() < bench_block_size - 200) {
-    for (uint64_t n = 4 + r.next() % 12; n > 0; --n) block += bench_word(r, 9) + " ";
-    block += ".\r\n\r\n";
-  }
-  return bench_pad(block, ".\r\n\r\n");
+  return bench_lines(4, 12, " ", ".\r\n\r\n", ".\r\n\r\n");
 }
