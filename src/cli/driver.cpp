@@ -79,12 +79,10 @@ bool names_staging_file(const std::string& name) {
   std::error_code ec;
   const fs::path staging = fs::weakly_canonical(fs::absolute(staging_name, ec), ec);
   if (ec) return false;
-  const fs::path named = file_path(name);
-  std::error_code same_ec;
-  if (fs::equivalent(named, staging, same_ec)) return true;
+  if (same_file(name, staging_name)) return true;
   // Neither may exist yet: compare where the name leads once its links are
   // followed. A link whose target is missing still leads to that target.
-  fs::path target = fs::absolute(named, ec);
+  fs::path target = fs::absolute(file_path(name), ec);
   for (int hops = 0; hops < 40 && !ec; ++hops) {
     std::error_code link_ec;
     if (!fs::is_symlink(fs::symlink_status(target, link_ec))) break;

@@ -40,12 +40,12 @@ int copy_staged(std::FILE* from, std::FILE* to, const char* to_name) {
   return 0;
 }
 
+}  // namespace
+
 bool same_file(const std::string& a, const std::string& b) {
   std::error_code ec;
   return std::filesystem::equivalent(file_path(a), file_path(b), ec);
 }
-
-}  // namespace
 
 int job_setup(trim_job* r, const std::string& in_name, const std::string& out_name, int32_t cap,
               int32_t group_lines, int32_t cut_len, int keep_tmp) {

@@ -39,5 +39,7 @@ int trim_pass(trim_job* r, line_end variant);
 int stage_output(const std::string& out_name, int keep_tmp, const std::string& in_name);
 
 int64_t probe_size(const std::string& name);
+// True when both names reach one existing file, by any spelling or link.
+bool same_file(const std::string& a, const std::string& b);
 void log_error(const char* message, const std::string& name);
 void job_teardown(trim_job* r);
