@@ -1,0 +1,29 @@
+// The block-wise pass fed in reads of the given sizes (cycled; the first must
+// not be 0) against the byte-at-a-time reference on the same bytes.
+#pragma once
+
+#include <algorithm>
+#include <vector>
+
+#include "trim/trim_chunk.h"
+
+inline bool block_pass_matches(int32_t group_lines, int32_t cut_len, line_end variant,
+                               const std::vector<size_t>& reads,
+                               const std::vector<unsigned char>& text) {
+  std::vector<unsigned char> want(trim_out_bound(text.size())), got;
+  reference_carry ref;
+  reference_start(&ref, group_lines, cut_len, variant);
+  want.resize(reference_chunk(&ref, text.data(), text.size(), want.data()));
+  trim_carry carry;
+  trim_start(&carry, group_lines, cut_len, variant);
+  for (size_t at = 0, turn = 0, n; at < text.size(); at += n) {
+    n = std::min(reads[turn++ % reads.size()], text.size() - at);
+    // Exactly the read's bytes, so that the sanitizers see a read past them.
+    const std::vector<unsigned char> chunk(text.begin() + at, text.begin() + at + n);
+    std::vector<unsigned char> out(trim_out_bound(n));
+    const size_t made = trim_chunk(&carry, chunk.data(), n, out.data());
+    if (made > out.size()) return false;
+    got.insert(got.end(), out.begin(), out.begin() + made);
+  }
+  return got == want;
+}

@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Runs the cases of cases.txt (the format is described there) against the built
+# program, each in a fresh scratch directory, and checks its exit status, its
+# standard error and every file left there.
+#   run_cases.sh PROGRAM [K/N]    runs every Nth case from the Kth (from 0)
+# $TAVLEN_LAUNCHER (wine, valgrind and its options) goes in front of PROGRAM.
+set -uo pipefail
+export LC_ALL=C TAVLEN_PROGRAM TAVLEN_LAUNCHER=${TAVLEN_LAUNCHER:-}
+shopt -u patsub_replacement 2>/dev/null  # "&" in a replacement is a plain byte
+TAVLEN_PROGRAM=$(realpath "$1")
+shard=${2:-0/1} platform=linux
+version=${TAVLEN_VERSION}000
+version=${version%"${version#*.???}"}  # as the program shows it: 1.03 is 1.030
+printf -v every "$(printf '\\x%02x' {1..46} {48..255})"  # every byte but NUL and '/'
+tmp=$(mktemp -d)
+dir=$tmp/run want=$tmp/want spelled=$tmp/run passed=0 failed=0 skipped=0
+trap 'umount "$dir" 2>/dev/null; rm -rf "$tmp"' EXIT
+if [[ $TAVLEN_PROGRAM == *.exe ]]; then
+  platform=windows spelled=Z:${dir//\//\\}
+fi
+
+# Sets REPLY to the bytes a token stands for (NUL cannot be one): quotes
+# dropped, {N*TEXT} repeated, placeholders filled in, escapes.
+decode() {
+  local s=${1//\"/} re='\{([0-9]+)\*([^}]*)\}' pre post n
+  if [[ $s =~ $re ]]; then
+    pre=${s%%"${BASH_REMATCH[0]}"*} n=${BASH_REMATCH[1]}
+    post=${s:${#pre}+${#BASH_REMATCH[0]}}
+    decode "${BASH_REMATCH[2]}"
+    local one=$REPLY r=$REPLY
+    while ((${#r} < n * ${#one})); do r+=$r; done
+    decode "$pre" && pre=$REPLY && decode "$post"
+    REPLY=$pre${r:0:n*${#one}}$REPLY
+    return
+  fi
+  s=${s//\{dir\}/${spelled//\\/\\\\}} s=${s//\{version\}/$version}
+  printf -v REPLY %b "${s//\{bytes\}/${every//\\/\\\\}}"
+}
+
+# Sets words to $1 split at spaces outside double quotes.
+split() {
+  local w= q=0 i c
+  words=()
+  for ((i = 0; i < ${#1}; i++)); do
+    c=${1:i:1}
+    [[ $c == '"' ]] && q=$((1 - q))
+    [[ $c != ' ' || $q == 1 ]] && w+=$c
+    [[ $c == ' ' && $q == 0 && $w ]] && words+=("$w") && w=
+  done
+  [[ $w ]] && words+=("$w")
+}
+
+run_case() {  # LINE TEXT
+  local only=${2%%: *} setup=${2%%\$ *} run=${2#*\$ } expect=${2#* => } t n status=0 limit=65536
+  [[ $only == linux || $only == windows ]] && setup=${setup#*: } || only=
+  [[ $only && $only != "$platform" ]] && skipped=$((skipped + 1)) && return
+  rm -rf "$dir" "$want" && mkdir "$dir"
+  split "$setup"
+  for t in "${given[@]}" "${words[@]}"; do
+    decode "${t%%=*}" && n=$REPLY && decode "${t#*=}"
+    case $t in
+      tmpfs:*) mount -t tmpfs -o "size=${t#*:}" tmpfs "$dir" || { ((++skipped)) && return; } ;;
+      limit:*) limit=${t#*:} ;;
+      ln:*) ln "$dir/$REPLY" "$dir/${n#*:}" ;;
+      ln-s:*) ln -s "$REPLY" "$dir/${n#*:}" ;;
+      fifo:*) mkfifo "$dir/${n#*:}" && { printf %s "$REPLY" >"$dir/${n#*:}" & } ;;
+      *=*) mkdir -p "$(dirname "$dir/$n")" && printf %s "$REPLY" >"$dir/$n" ;;
+      */) mkdir -p "$dir/$n" ;;
+    esac
+  done
+  cp -a "$dir" "$want"
+  # In the command, a placeholder or repeat is one quoted word.
+  local re='\{(dir|version|bytes|[0-9]+\*[^}]*)\}' run=${run%% => *}
+  while [[ $run =~ $re ]]; do
+    t=${BASH_REMATCH[0]} && decode "$t" && n=${run%%"$t"*}
+    printf -v REPLY %q "$REPLY" && run=$n$REPLY${run:${#n}+${#t}}
+  done
+  (cd "$dir" && ulimit -f "$limit" && trap '' XFSZ && timeout -s KILL 60 bash -c \
+    'tavlen() { $TAVLEN_LAUNCHER "$TAVLEN_PROGRAM" "$@"; }; '"$run") 2>"$tmp/err"
+  local got=$? err= diffs
+  kill %1 2>/dev/null; wait  # a FIFO writer that the run never read from
+  split "$expect"
+  for t in "${words[@]}"; do
+    decode "${t%%=*}" && n=$REPLY && decode "${t#*=}"
+    case $t in
+      \"*) err+=$REPLY ;;
+      *=*) mkdir -p "$(dirname "$want/$n")" && printf %s "$REPLY" >"$want/$n" ;;
+      */) mkdir -p "$want/$n" ;;
+      *\?) rm -rf "${want:?}/${n%\?}" "${dir:?}/${n%\?}" ;;
+      *) status=$t ;;
+    esac
+  done
+  [[ $platform == windows ]] && err=${err//$'\n'/$'\r\n'}  # messages end in CR LF there
+  printf %s "$err" >"$tmp/err.want"
+  # diff would take two FIFOs for different files.
+  find "$want" "$dir" -type p -exec sh -c 'rm "$0" && echo "<fifo>" >"$0"' {} \;
+  diffs=$(diff -r -a --no-dereference "$want" "$dir" | cat -v | head -c 3000)
+  if [[ $got == "$status" && ! $diffs ]] && cmp -s "$tmp/err" "$tmp/err.want"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    printf 'FAILED line %s: %s\n  status %s, want %s\n' "$1" "$2" "$got" "$status"
+    printf '  stderr %q\n    want %q\n%s\n' "$(head -c 300 "$tmp/err")" "$err" "$diffs"
+  fi
+  umount "$dir" 2>/dev/null
+}
+
+given=() line=() count=0 number=0
+while IFS= read -r text || [[ $text ]]; do
+  ((++number))
+  [[ $text == ' '* ]] && line[1]+=$text && continue
+  [[ $text == '#'* ]] && text=
+  ((${#line[@]} && count++ % ${shard#*/} == ${shard%/*})) && run_case "${line[@]}"
+  line=()
+  [[ $text == given* ]] && split "${text#given}" && given=("${words[@]}")
+  [[ $text == *'$ '* ]] && line=("$number" "$text")
+done < <(cat "$(dirname "$0")/cases.txt" && echo)
+echo "cases: $passed passed, $failed failed, $skipped skipped"
+((failed == 0))
