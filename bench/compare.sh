@@ -157,7 +157,8 @@ run_jobs() {
   done
 }
 
-echo "tavlen: $tavlen"
+# Relative to the project, or the name alone: no folder of this machine.
+if [[ $tavlen == "$src"/* ]]; then echo "tavlen: ${tavlen#"$src"/}"; else echo "tavlen: ${tavlen##*/}"; fi
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')," \
   "$(df --output=fstype,source . | tail -n 1)"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -1,6 +1,6 @@
 #pragma once
 
-inline constexpr double tavlen_version = 1.03;
+#include "cli/version.h"  // tavlen_version, from CMakeLists.txt
 
 // Writes the version banner and the sample command lines to standard error,
 // then ends the process with status 1.

@@ -27,6 +27,18 @@ std::filesystem::path file_path(const std::string& name);
 // system: Windows ignores letter case.
 bool same_path(const std::filesystem::path& a, const std::filesystem::path& b);
 
+// An exclusive hold on the staging file, which the system drops when the
+// process ends, however it ends. `handle` is -1 when nothing is held.
+struct staging_lock {
+  intptr_t handle = -1;
+};
+
+// Waits until no other run holds the file `name`, creating it if need be, and
+// holds it. Where the file system has no locks, or the file cannot be opened,
+// nothing is held: the run goes on as it would alone.
+staging_lock lock_staging(const char* name);
+void unlock_staging(staging_lock* lock);
+
 // Gives a stream that copies a whole file a buffer to match, where the C
 // library's default is small. Call before any other use of the stream.
 void use_copy_buffer(std::FILE* f);

@@ -1,6 +1,10 @@
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "trim/platform.h"
 
@@ -39,6 +43,34 @@ std::filesystem::path file_path(const std::string& name) {
 
 bool same_path(const std::filesystem::path& a, const std::filesystem::path& b) {
   return a == b;
+}
+
+staging_lock lock_staging(const char* name) {
+  for (;;) {
+    const int fd = open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return {};
+    int locked;
+    do {
+      locked = flock(fd, LOCK_EX);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0) {
+      close(fd);
+      return {};
+    }
+    // The run we waited for may have removed the file: a lock on a file that
+    // no longer has the name holds nothing.
+    struct stat held, named;
+    if (fstat(fd, &held) == 0 && stat(name, &named) == 0 && held.st_dev == named.st_dev &&
+        held.st_ino == named.st_ino) {
+      return {fd};
+    }
+    close(fd);
+  }
+}
+
+void unlock_staging(staging_lock* lock) {
+  if (lock->handle >= 0) close(static_cast<int>(lock->handle));
+  lock->handle = -1;
 }
 
 void use_copy_buffer(std::FILE*) {}

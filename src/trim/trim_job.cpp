@@ -104,7 +104,9 @@ void log_error(const char* message, const std::string& name) {
   std::fclose(log);
 }
 
-int trim_pass(trim_job* r, line_end variant) {
+namespace {
+
+int trim_pass_held(trim_job* r, line_end variant) {
   std::FILE* staged = std::fopen(staging_name, "wb");
   if (staged == nullptr) {
     std::fprintf(stderr, "fopen() error: %s\n", staging_name);
@@ -141,8 +143,21 @@ int trim_pass(trim_job* r, line_end variant) {
   return stage_output(r->out_name, r->keep_tmp, r->in_name);
 }
 
+}  // namespace
+
+int trim_pass(trim_job* r, line_end variant) {
+  // Runs in one directory share the staging file: each waits its turn, from
+  // before the file is written until it has been copied and removed.
+  staging_lock lock = lock_staging(staging_name);
+  const int status = trim_pass_held(r, variant);
+  unlock_staging(&lock);
+  return status;
+}
+
 int stage_output(const std::string& out_name, int keep_tmp, const std::string& in_name) {
+  // Without the staged result there is nothing to write: the output stays as it was.
   std::FILE* staged = std::fopen(staging_name, "rb");
+  if (staged == nullptr) return -2;
   const char* written_name = out_name.c_str();
   std::FILE* out = std::fopen(written_name, "wb");
   // The fallback must not replace an input that was not named as the output.
@@ -152,12 +167,8 @@ int stage_output(const std::string& out_name, int keep_tmp, const std::string& i
   }
   if (out == nullptr) {
     std::fprintf(stderr, "fopen() error: %s\n", fallback_output_name);
-    if (staged != nullptr) std::fclose(staged);
+    std::fclose(staged);
     return 1;
-  }
-  if (staged == nullptr) {
-    std::fclose(out);
-    return -2;
   }
   use_copy_buffer(staged);
   use_copy_buffer(out);
