@@ -15,6 +15,9 @@ printf -v every "$(printf '\\x%02x' {1..46} {48..255})"  # every byte but NUL an
 tmp=$(mktemp -d)
 dir=$tmp/run want=$tmp/want spelled=$tmp/run passed=0 failed=0 skipped=0
 trap 'umount "$dir" 2>/dev/null; rm -rf "$tmp"' EXIT
+# `tavlen` in a case: a command of its own, so that $! after `tavlen ... &` is the program.
+mkdir "$tmp/bin" && printf '#!/bin/sh\nexec $TAVLEN_LAUNCHER "$TAVLEN_PROGRAM" "$@"\n' >"$tmp/bin/tavlen"
+chmod +x "$tmp/bin/tavlen"
 if [[ $TAVLEN_PROGRAM == *.exe ]]; then
   platform=windows spelled=Z:${dir//\//\\}
 fi
@@ -75,8 +78,8 @@ run_case() {  # LINE TEXT
     t=${BASH_REMATCH[0]} && decode "$t" && n=${run%%"$t"*}
     printf -v REPLY %q "$REPLY" && run=$n$REPLY${run:${#n}+${#t}}
   done
-  (cd "$dir" && ulimit -f "$limit" && trap '' XFSZ && timeout -s KILL 60 bash -c \
-    'tavlen() { $TAVLEN_LAUNCHER "$TAVLEN_PROGRAM" "$@"; }; '"$run") 2>"$tmp/err"
+  (cd "$dir" && ulimit -f "$limit" && trap '' XFSZ && PATH=$tmp/bin:$PATH timeout -s KILL 60 \
+    bash -c "$run") 2>"$tmp/err"
   local got=$? err= diffs
   kill %1 2>/dev/null; wait  # a FIFO writer that the run never read from
   split "$expect"
