@@ -5,7 +5,8 @@
 #   run_cases.sh PROGRAM [K/N]    runs every Nth case from the Kth (from 0)
 # $TAVLEN_LAUNCHER (wine, valgrind and its options) goes in front of PROGRAM.
 set -uo pipefail
-export LC_ALL=C TAVLEN_PROGRAM TAVLEN_LAUNCHER=${TAVLEN_LAUNCHER:-}
+export -n LC_ALL=C  # bytes here; the program keeps the caller's locale (Wine needs UTF-8)
+export TAVLEN_PROGRAM TAVLEN_LAUNCHER=${TAVLEN_LAUNCHER:-}
 shopt -u patsub_replacement 2>/dev/null  # "&" in a replacement is a plain byte
 TAVLEN_PROGRAM=$(realpath "$1")
 shard=${2:-0/1} platform=linux

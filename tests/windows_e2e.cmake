@@ -6,10 +6,11 @@
 find_program(wine_program wine REQUIRED)
 find_program(wineserver_program wineserver REQUIRED)
 set(wine_env WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix WINEDEBUG=-all)
+list(JOIN wine_env " " wine_launcher)
 add_test(NAME wine_start COMMAND sh -c "exec </dev/null >/dev/null 2>&1
   mkdir -p \"$WINEPREFIX\" && '${wineserver_program}' -p && '${wine_program}' wineboot")
 add_test(NAME wine_stop COMMAND ${wineserver_program} -k)
 set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${wine_env}")
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${wine_env}")
 set_tests_properties(e2e_0 e2e_1 PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT
-  "TAVLEN_VERSION=${PROJECT_VERSION};TAVLEN_LAUNCHER=env ${wine_env} ${wine_program}")
+  "TAVLEN_VERSION=${PROJECT_VERSION};TAVLEN_LAUNCHER=env ${wine_launcher} ${wine_program}")
