@@ -2,26 +2,26 @@
 # Runs the cases of cases.txt (the format is described there) against the built
 # program, each in a fresh scratch directory, and checks its exit status, its
 # standard error and every file left there.
-#   run_cases.sh PROGRAM [K/N]    runs every Nth case from the Kth (from 0)
+#   run_cases.sh PROGRAM VERSION [K/N]
+# VERSION is the project's (for the usage screen); K/N runs every Nth case
+# from the Kth (from 0).
 # $TAVLEN_LAUNCHER (wine, valgrind and its options) goes in front of PROGRAM.
 set -uo pipefail
 export -n LC_ALL=C  # bytes here; the program keeps the caller's locale (Wine needs UTF-8)
 export TAVLEN_PROGRAM TAVLEN_LAUNCHER=${TAVLEN_LAUNCHER:-}
 shopt -u patsub_replacement 2>/dev/null  # "&" in a replacement is a plain byte
 TAVLEN_PROGRAM=$(realpath "$1")
-shard=${2:-0/1} platform=linux
-version=${TAVLEN_VERSION}000
+shard=${3:-0/1} platform=linux version=${2}000
 version=${version%"${version#*.???}"}  # as the program shows it: 1.03 is 1.030
 printf -v every "$(printf '\\x%02x' {1..46} {48..255})"  # every byte but NUL and '/'
-tmp=$(mktemp -d)
+tmp=$(mktemp -d) && mkdir "$tmp/bin"
 dir=$tmp/run want=$tmp/want spelled=$tmp/run passed=0 failed=0 skipped=0
 trap 'umount "$dir" 2>/dev/null; rm -rf "$tmp"' EXIT
-# `tavlen` in a case: a command of its own, so that $! after `tavlen ... &` is the program.
-mkdir "$tmp/bin" && printf '#!/bin/sh\nexec $TAVLEN_LAUNCHER "$TAVLEN_PROGRAM" "$@"\n' >"$tmp/bin/tavlen"
+# `tavlen` in a case: a command of its own, so that $! after `tavlen ... &` is
+# the program.
+printf '#!/bin/sh\nexec $TAVLEN_LAUNCHER "$TAVLEN_PROGRAM" "$@"\n' >"$tmp/bin/tavlen"
 chmod +x "$tmp/bin/tavlen"
-if [[ $TAVLEN_PROGRAM == *.exe ]]; then
-  platform=windows spelled=Z:${dir//\//\\}
-fi
+[[ $TAVLEN_PROGRAM == *.exe ]] && platform=windows spelled=Z:${dir//\//\\}
 
 # Sets REPLY to the bytes a token stands for (NUL cannot be one): quotes
 # dropped, {N*TEXT} repeated, placeholders filled in, escapes.
@@ -79,10 +79,14 @@ run_case() {  # LINE TEXT
     t=${BASH_REMATCH[0]} && decode "$t" && n=${run%%"$t"*}
     printf -v REPLY %q "$REPLY" && run=$n$REPLY${run:${#n}+${#t}}
   done
-  (cd "$dir" && ulimit -f "$limit" && trap '' XFSZ && PATH=$tmp/bin:$PATH timeout -s KILL 60 \
-    bash -c "$run") 2>"$tmp/err"
-  local got=$? err= diffs
-  kill %1 2>/dev/null; wait  # a FIFO writer that the run never read from
+  (cd "$dir" && ulimit -f "$limit" && trap '' XFSZ && PATH=$tmp/bin:$PATH exec timeout -s KILL 60 \
+    bash -c "$run") 2>"$tmp/err" &
+  wait $!
+  local got=$? err=
+  # What the run left behind (timeout leads a process group), and a FIFO
+  # writer that the run never read from.
+  kill -KILL -- -$! $(jobs -p) 2>/dev/null
+  wait
   split "$expect"
   for t in "${words[@]}"; do
     decode "${t%%=*}" && n=$REPLY && decode "${t#*=}"
@@ -96,15 +100,14 @@ run_case() {  # LINE TEXT
   done
   [[ $platform == windows ]] && err=${err//$'\n'/$'\r\n'}  # messages end in CR LF there
   printf %s "$err" >"$tmp/err.want"
-  # diff would take two FIFOs for different files.
-  find "$want" "$dir" -type p -exec sh -c 'rm "$0" && echo "<fifo>" >"$0"' {} \;
-  diffs=$(diff -r -a --no-dereference "$want" "$dir" | cat -v | head -c 3000)
-  if [[ $got == "$status" && ! $diffs ]] && cmp -s "$tmp/err" "$tmp/err.want"; then
+  if [[ $got == "$status" ]] && cmp -s "$tmp/err" "$tmp/err.want" &&
+    diff -rq --no-dereference "$want" "$dir" >/dev/null; then
     passed=$((passed + 1))
   else
     failed=$((failed + 1))
     printf 'FAILED line %s: %s\n  status %s, want %s\n' "$1" "$2" "$got" "$status"
-    printf '  stderr %q\n    want %q\n%s\n' "$(head -c 300 "$tmp/err")" "$err" "$diffs"
+    printf '  stderr %q\n    want %q\n' "$(head -c 300 "$tmp/err" && echo /)" "$err/"
+    timeout 10 diff -r -a --no-dereference "$want" "$dir" | cat -v | head -c 3000
   fi
   umount "$dir" 2>/dev/null
 }
