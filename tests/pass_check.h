@@ -20,9 +20,10 @@ inline bool block_pass_matches(int32_t group_lines, int32_t cut_len, line_end va
     n = std::min(reads[turn++ % reads.size()], text.size() - at);
     // Exactly the read's bytes, so that the sanitizers see a read past them.
     const std::vector<unsigned char> chunk(text.begin() + at, text.begin() + at + n);
-    std::vector<unsigned char> out(trim_out_bound(n));
+    // Bytes past the bound must stay as they are.
+    std::vector<unsigned char> out(trim_out_bound(n) + 8, 0xa5);
     const size_t made = trim_chunk(&carry, chunk.data(), n, out.data());
-    if (made > out.size()) return false;
+    if (made > trim_out_bound(n) || std::count(out.end() - 8, out.end(), 0xa5) != 8) return false;
     got.insert(got.end(), out.begin(), out.begin() + made);
   }
   return got == want;

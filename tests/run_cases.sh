@@ -8,15 +8,14 @@
 # $TAVLEN_LAUNCHER (wine, valgrind and its options) goes in front of PROGRAM.
 set -uo pipefail
 export -n LC_ALL=C  # bytes here; the program keeps the caller's locale (Wine needs UTF-8)
-export TAVLEN_PROGRAM TAVLEN_LAUNCHER=${TAVLEN_LAUNCHER:-}
+export TAVLEN_PROGRAM=$(realpath "$1") TAVLEN_LAUNCHER=${TAVLEN_LAUNCHER:-}
 shopt -u patsub_replacement 2>/dev/null  # "&" in a replacement is a plain byte
-TAVLEN_PROGRAM=$(realpath "$1")
 shard=${3:-0/1} platform=linux version=${2}000
 version=${version%"${version#*.???}"}  # as the program shows it: 1.03 is 1.030
 printf -v every "$(printf '\\x%02x' {1..46} {48..255})"  # every byte but NUL and '/'
 tmp=$(mktemp -d) && mkdir "$tmp/bin"
 dir=$tmp/run want=$tmp/want spelled=$tmp/run passed=0 failed=0 skipped=0
-trap 'umount "$dir" 2>/dev/null; rm -rf "$tmp"' EXIT
+trap 'umount "$dir"/*/ 2>/dev/null; rm -rf "$tmp"' EXIT
 # `tavlen` in a case: a command of its own, so that $! after `tavlen ... &` is
 # the program.
 printf '#!/bin/sh\nexec $TAVLEN_LAUNCHER "$TAVLEN_PROGRAM" "$@"\n' >"$tmp/bin/tavlen"
@@ -63,7 +62,8 @@ run_case() {  # LINE TEXT
   for t in "${given[@]}" "${words[@]}"; do
     decode "${t%%=*}" && n=$REPLY && decode "${t#*=}"
     case $t in
-      tmpfs:*) mount -t tmpfs -o "size=${t#*:}" tmpfs "$dir" || { ((++skipped)) && return; } ;;
+      tmpfs:*) mkdir "$dir/${n#*:}" && mount -t tmpfs -o "size=$REPLY" tmpfs "$dir/${n#*:}" ||
+        { ((++skipped)) && return; } ;;
       limit:*) limit=${t#*:} ;;
       ln:*) ln "$dir/$REPLY" "$dir/${n#*:}" ;;
       ln-s:*) ln -s "$REPLY" "$dir/${n#*:}" ;;
@@ -109,7 +109,7 @@ run_case() {  # LINE TEXT
     printf '  stderr %q\n    want %q\n' "$(head -c 300 "$tmp/err" && echo /)" "$err/"
     timeout 10 diff -r -a --no-dereference "$want" "$dir" | cat -v | head -c 3000
   fi
-  umount "$dir" 2>/dev/null
+  umount "$dir"/*/ 2>/dev/null
 }
 
 given=() line=() count=0 number=0
