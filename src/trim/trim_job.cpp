@@ -21,7 +21,7 @@ bool close_written(std::FILE* f) {
 // only a file left with bytes in it is truncated.
 std::FILE* open_staging_for_write() {
   std::FILE* f = std::fopen(staging_name, "r+b");
-  if (f != nullptr && stream_size(f) == 0 && std::fseek(f, 0, SEEK_SET) == 0) return f;
+  if (f != nullptr && stream_size(f) == 0) return f;  // at its start, being empty
   if (f != nullptr) std::fclose(f);
   return std::fopen(staging_name, "wb");
 }
