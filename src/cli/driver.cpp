@@ -102,10 +102,9 @@ int run_tavlen(int argc, const char* const* argv) {
     return 1;
   }
   for (const std::string* name : {&s.in_name, &s.out_name}) {
-    if (names_staging_file(*name)) {
-      std::fprintf(stderr, "binary.tmp error: %s is the staging file\n", name->c_str());
-      return 1;
-    }
+    // Spellings this finds are refused before any file is opened; the
+    // trimming job refuses every other way to the file by what it opens.
+    if (names_staging_file(*name)) return refuse_staging_name(*name);
   }
   trim_job job;
   if (job_setup(&job, s.in_name, s.out_name, size_cap, s.group_lines, s.cut_len, s.keep_tmp) == 0) {

@@ -1,25 +1,63 @@
-// The few file operations that differ between Windows and POSIX systems.
+// The file operations that differ between Windows and POSIX systems. Files
+// are reached through the system's own handles, so that every check is made
+// on what was opened, never on how its name is spelled.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
-// Size of an open stream by seeking to its end (64-bit everywhere); -1 when
-// the stream cannot seek.
-int64_t stream_size(std::FILE* f);
+// A descriptor, or a Windows handle; -1 when nothing is open.
+struct os_file {
+  intptr_t handle = -1;
+};
 
-// Copies the rest of `from` to `to` inside the kernel where the platform can.
-// Returns true when `from` reached its end; false leaves both streams at the
-// positions reached so far, for the portable loop to go on from.
-bool copy_in_kernel(std::FILE* from, std::FILE* to);
+// Which file an open handle reaches: device and inode, or volume serial number
+// and file index.
+struct file_id {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  friend bool operator==(const file_id&, const file_id&) = default;
+};
 
-// True for a named pipe: opening one just to size it could lose what its
-// writer sends, so it is read only once.
-bool names_fifo(const char* name);
+struct file_facts {
+  file_id id;
+  bool regular = false;  // a plain file on disk: it has a size and can be truncated
+  int64_t size = 0;      // as the system reports it; 0 for anything not regular
+  uint32_t links = 1;
+  bool owned = true;  // by the user running the program
+};
 
-// A name as the C library's file functions read it. Windows takes narrow names
+bool describe(os_file f, file_facts* facts);
+
+bool open_for_reading(const std::string& name, os_file* f);
+
+// Opens, or creates, a file to be written, without truncating it: that waits
+// until the caller knows which file it holds. A name the user gave may lead
+// through links; the program's own working files never do, and a new one
+// must not exist yet.
+enum class open_mode { named_output, working_file, new_working_file };
+bool open_for_writing(const std::string& name, open_mode mode, os_file* f);
+
+// Bytes read, 0 at the end, -1 on failure.
+int64_t read_some(os_file f, void* buf, size_t n);
+bool write_all(os_file f, const void* buf, size_t n);
+bool truncate_to_empty(os_file f);
+bool rewind_file(os_file f);
+// The file's bytes on disk.
+bool sync_file(os_file f);
+// The current directory's entries on disk (a new or renamed file's name).
+bool sync_current_directory();
+// False when closing reports that earlier writes were lost.
+bool close_file(os_file* f);
+
+// Copies the rest of `from` to `to`, inside the kernel where the platform can.
+// Returns true when `from` reached its end; false leaves both files at the
+// positions reached so far, for a plain loop to go on from.
+bool copy_in_kernel(os_file from, os_file to);
+
+// A name as the system's file functions read it. Windows takes narrow names
 // in the process code page, which std::filesystem does not assume there.
 std::filesystem::path file_path(const std::string& name);
 
@@ -27,18 +65,20 @@ std::filesystem::path file_path(const std::string& name);
 // system: Windows ignores letter case.
 bool same_path(const std::filesystem::path& a, const std::filesystem::path& b);
 
-// An exclusive hold on the staging file, which the system drops when the
-// process ends, however it ends. `handle` is -1 when nothing is held.
+// The staging file, held open and exclusively while this run uses it; the
+// system drops the hold when the process ends, however it ends.
 struct staging_lock {
-  intptr_t handle = -1;
+  os_file file;
+  file_id id;
 };
 
-// Waits until no other run holds the file `name`, creating it if need be, and
-// holds it. Where the file system has no locks, or the file cannot be opened,
-// nothing is held: the run goes on as it would alone.
-staging_lock lock_staging(const char* name);
-void unlock_staging(staging_lock* lock);
+enum class staging_status { held, unusable };
 
-// Gives a stream that copies a whole file a buffer to match, where the C
-// library's default is small. Call before any other use of the stream.
-void use_copy_buffer(std::FILE* f);
+// Opens the staging file `name`, creating it readable by its owner only,
+// without following a link, and waits until no other run holds it. It is
+// refused (unusable) unless it is a regular file with one name, owned by the
+// user. Where the file system has no locks it is used without waiting.
+staging_status lock_staging(const char* name, staging_lock* lock);
+// Removes the staging file's name, if it still names the file held.
+void remove_staging(const char* name, const staging_lock& lock);
+void unlock_staging(staging_lock* lock);

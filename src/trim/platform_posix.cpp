@@ -8,21 +8,97 @@
 
 #include "trim/platform.h"
 
-int64_t stream_size(std::FILE* f) {
-  if (fseeko(f, 0, SEEK_END) != 0) return -1;
-  return static_cast<int64_t>(ftello(f));
+namespace {
+
+int fd_of(os_file f) {
+  return static_cast<int>(f.handle);
 }
 
-bool copy_in_kernel(std::FILE* from, std::FILE* to) {
-#ifdef __linux__
-  // Nothing is buffered yet: both streams were just opened.
-  const int in = fileno(from);
-  const int out = fileno(to);
+file_id id_of(const struct stat& st) {
+  return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+}  // namespace
+
+bool describe(os_file f, file_facts* facts) {
+  struct stat st;
+  if (fstat(fd_of(f), &st) != 0) return false;
+  facts->id = id_of(st);
+  facts->regular = S_ISREG(st.st_mode);
+  facts->size = facts->regular ? static_cast<int64_t>(st.st_size) : 0;
+  facts->links = static_cast<uint32_t>(st.st_nlink);
+  facts->owned = st.st_uid == geteuid();
+  return true;
+}
+
+bool open_for_reading(const std::string& name, os_file* f) {
+  f->handle = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  return f->handle >= 0;
+}
+
+bool open_for_writing(const std::string& name, open_mode mode, os_file* f) {
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
+  if (mode != open_mode::named_output) flags |= O_NOFOLLOW;
+  if (mode == open_mode::new_working_file) flags |= O_EXCL;
+  f->handle = open(name.c_str(), flags, 0666);
+  return f->handle >= 0;
+}
+
+int64_t read_some(os_file f, void* buf, size_t n) {
   for (;;) {
-    const ssize_t n = copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0);
+    const ssize_t got = read(fd_of(f), buf, n);
+    if (got >= 0 || errno != EINTR) return got;
+  }
+}
+
+bool write_all(os_file f, const void* buf, size_t n) {
+  const char* at = static_cast<const char*>(buf);
+  while (n > 0) {
+    const ssize_t put = write(fd_of(f), at, n);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    at += put;
+    n -= static_cast<size_t>(put);
+  }
+  return true;
+}
+
+bool truncate_to_empty(os_file f) {
+  return ftruncate(fd_of(f), 0) == 0;
+}
+
+bool rewind_file(os_file f) {
+  return lseek(fd_of(f), 0, SEEK_SET) == 0;
+}
+
+bool sync_file(os_file f) {
+#ifdef __linux__
+  return fdatasync(fd_of(f)) == 0;
+#else
+  return fsync(fd_of(f)) == 0;
+#endif
+}
+
+bool sync_current_directory() {
+  const int dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return false;
+  const bool synced = fsync(dir) == 0;
+  return close(dir) == 0 && synced;
+}
+
+bool close_file(os_file* f) {
+  const bool closed = f->handle < 0 || close(fd_of(*f)) == 0;
+  f->handle = -1;
+  return closed;
+}
+
+bool copy_in_kernel(os_file from, os_file to) {
+#ifdef __linux__
+  for (;;) {
+    const ssize_t n = copy_file_range(fd_of(from), nullptr, fd_of(to), nullptr, size_t{1} << 30, 0);
     if (n == 0) return true;
     // Unsupported pairs (a device, another file system) and real errors alike
-    // go on in stdio, which reports them where they happen.
+    // go on in the plain loop, which reports them on the right file.
     if (n < 0) return false;
   }
 #else
@@ -30,11 +106,6 @@ bool copy_in_kernel(std::FILE* from, std::FILE* to) {
   (void)to;
   return false;
 #endif
-}
-
-bool names_fifo(const char* name) {
-  struct stat st;
-  return stat(name, &st) == 0 && S_ISFIFO(st.st_mode);
 }
 
 std::filesystem::path file_path(const std::string& name) {
@@ -45,32 +116,47 @@ bool same_path(const std::filesystem::path& a, const std::filesystem::path& b) {
   return a == b;
 }
 
-staging_lock lock_staging(const char* name) {
+staging_status lock_staging(const char* name, staging_lock* lock) {
   for (;;) {
-    const int fd = open(name, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return {};
+    // O_NONBLOCK: a FIFO or a device by that name must not stall the run.
+    const int fd = open(name, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) return staging_status::unusable;
+    os_file file{fd};
+    file_facts facts;
+    if (!describe(file, &facts) || !facts.regular || facts.links != 1 || !facts.owned ||
+        fcntl(fd, F_SETFL, 0) != 0) {
+      close(fd);
+      return staging_status::unusable;
+    }
+    // A result kept by an older version may be readable by others.
+    if (fchmod(fd, 0600) != 0) {
+      close(fd);
+      return staging_status::unusable;
+    }
     int locked;
     do {
       locked = flock(fd, LOCK_EX);
     } while (locked != 0 && errno == EINTR);
-    if (locked != 0) {
-      close(fd);
-      return {};
-    }
+    // Without locks (ENOLCK, EOPNOTSUPP) the run goes on as it would alone.
     // The run we waited for may have removed the file: a lock on a file that
     // no longer has the name holds nothing.
-    struct stat held, named;
-    if (fstat(fd, &held) == 0 && stat(name, &named) == 0 && held.st_dev == named.st_dev &&
-        held.st_ino == named.st_ino) {
-      return {fd};
+    struct stat named;
+    if (locked != 0 ||
+        (fstatat(AT_FDCWD, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && id_of(named) == facts.id)) {
+      *lock = {file, facts.id};
+      return staging_status::held;
     }
     close(fd);
   }
 }
 
-void unlock_staging(staging_lock* lock) {
-  if (lock->handle >= 0) close(static_cast<int>(lock->handle));
-  lock->handle = -1;
+void remove_staging(const char* name, const staging_lock& lock) {
+  struct stat named;
+  if (fstatat(AT_FDCWD, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && id_of(named) == lock.id) {
+    unlink(name);
+  }
 }
 
-void use_copy_buffer(std::FILE*) {}
+void unlock_staging(staging_lock* lock) {
+  close_file(&lock->file);
+}

@@ -6,48 +6,60 @@
 #include <filesystem>
 #include <system_error>
 
-#include "trim/platform.h"
-
 namespace {
 
-// Flushes and closes a stream that was written; false if either failed.
-bool close_written(std::FILE* f) {
-  const bool flushed = std::fflush(f) == 0 && std::ferror(f) == 0;
-  return std::fclose(f) == 0 && flushed;
-}
-
-// The lock has just made the staging file, empty. Truncating a file, even an
-// empty one, makes ext4 write it out on close, which cost a third of a run:
-// only a file left with bytes in it is truncated.
-std::FILE* open_staging_for_write() {
-  std::FILE* f = std::fopen(staging_name, "r+b");
-  if (f != nullptr && stream_size(f) == 0) return f;  // at its start, being empty
-  if (f != nullptr) std::fclose(f);
-  return std::fopen(staging_name, "wb");
-}
-
-int fail_staging_write() {
-  std::fprintf(stderr, "fwrite() error: %s\n", staging_name);
+int fail(const char* call, const std::string& name) {
+  std::fprintf(stderr, "%s error: %s\n", call, name.c_str());
   return 1;
 }
 
-// Copies the whole staging file to `to`; on failure says so and returns 1.
-int copy_staged(std::FILE* from, std::FILE* to, const char* to_name) {
+// Copies the whole staging file to `to` through `buf`; on failure says so.
+int copy_staged(os_file from, os_file to, const std::string& to_name, unsigned char* buf,
+                size_t buf_size) {
   if (copy_in_kernel(from, to)) return 0;
-  unsigned char chunk[staging_copy_chunk];
   for (;;) {
-    const size_t got = std::fread(chunk, 1, sizeof chunk, from);
-    if (got > 0 && std::fwrite(chunk, 1, got, to) != got) {
-      std::fprintf(stderr, "fwrite() error: %s\n", to_name);
-      return 1;
-    }
-    if (got < sizeof chunk) break;
+    const int64_t got = read_some(from, buf, buf_size);
+    if (got < 0) return fail("fread()", staging_name);
+    if (got == 0) return 0;
+    if (!write_all(to, buf, static_cast<size_t>(got))) return fail("fwrite()", to_name);
   }
-  if (std::ferror(from)) {
-    std::fprintf(stderr, "fread() error: %s\n", staging_name);
-    return 1;
+}
+
+// The output named, or else draft.txt, which then must be new: a fallback
+// that replaced a file would lose what the user kept there.
+bool open_output(const std::string& out_name, os_file* out, std::string* written_name) {
+  *written_name = out_name;
+  const bool named_draft = out_name == fallback_output_name;
+  if (open_for_writing(out_name, named_draft ? open_mode::working_file : open_mode::named_output,
+                       out)) {
+    return true;
   }
-  return 0;
+  *written_name = fallback_output_name;
+  if (named_draft || !open_for_writing(fallback_output_name, open_mode::new_working_file, out)) {
+    return false;
+  }
+  std::fprintf(stderr, "fopen() error: %s; the result is in %s\n", out_name.c_str(),
+               fallback_output_name);
+  return true;
+}
+
+// The output is open and is not the staging file. When it is the input, the
+// input's only copy is about to be replaced: the result and its name are on
+// disk first, and the new output before the staging file goes.
+int fill_output(const trim_job* r, const staging_lock& staging, os_file out,
+                const file_facts& facts, const std::string& out_name) {
+  const bool in_place = facts.regular && facts.id == r->in_id;
+  if (in_place && (!sync_file(staging.file) || !sync_current_directory())) {
+    return fail("fwrite()", staging_name);
+  }
+  if (!rewind_file(staging.file)) return fail("fread()", staging_name);
+  if (facts.regular && facts.size > 0 && !truncate_to_empty(out)) {
+    return fail("fwrite()", out_name);
+  }
+  const int status =
+      copy_staged(staging.file, out, out_name, r->combo, trim_out_bound(r->read_size));
+  if (status == 0 && in_place && !sync_file(out)) return fail("fwrite()", out_name);
+  return status;
 }
 
 }  // namespace
@@ -55,6 +67,11 @@ int copy_staged(std::FILE* from, std::FILE* to, const char* to_name) {
 bool same_file(const std::string& a, const std::string& b) {
   std::error_code ec;
   return std::filesystem::equivalent(file_path(a), file_path(b), ec);
+}
+
+int refuse_staging_name(const std::string& name) {
+  std::fprintf(stderr, "%s error: %s is the staging file\n", staging_name, name.c_str());
+  return 1;
 }
 
 int job_setup(trim_job* r, const std::string& in_name, const std::string& out_name, int32_t cap,
@@ -67,15 +84,21 @@ int job_setup(trim_job* r, const std::string& in_name, const std::string& out_na
   r->group_lines = group_lines;
   r->keep_tmp = keep_tmp;
   r->cut_len = cut_len;
-  r->file_size = probe_size(r->in_name);
-  // An input that cannot be sized is still read to its end, a chunk at a time.
+  if (!open_for_reading(r->in_name, &r->in)) {
+    log_error("fopen() error-3:", r->in_name);
+    return 1;  // the pass reports it
+  }
+  r->file_size = probe_size(r);
   if (r->file_size >= 0 && r->file_size < r->buf_size) {
     r->buf_size = static_cast<int32_t>(r->file_size);
   }
-  r->read_size = std::min(static_cast<size_t>(r->buf_size), default_read_size);
-  if (r->read_size > 0) r->in_buf = static_cast<unsigned char*>(std::malloc(r->read_size));
+  // A size of 0 may be wrong (files made on the fly): only a read tells.
+  r->read_size = r->file_size > 0 ? std::min(static_cast<size_t>(r->buf_size), default_read_size)
+                                  : default_read_size;
+  r->in_buf = static_cast<unsigned char*>(std::malloc(r->read_size));
   if (r->in_buf == nullptr) {
     std::fprintf(stderr, "malloc() error: %d bytes", r->buf_size);
+    job_teardown(r);
     return 0;
   }
   r->combo = static_cast<unsigned char*>(std::malloc(trim_out_bound(r->read_size)));
@@ -84,112 +107,90 @@ int job_setup(trim_job* r, const std::string& in_name, const std::string& out_na
     job_teardown(r);
     return 0;
   }
+  r->first_read = read_some(r->in, r->in_buf, r->read_size);
+  if (r->first_read == 0) {
+    std::fprintf(stderr, "malloc() error: %d bytes", 0);
+    job_teardown(r);
+    return 0;
+  }
   return 1;
 }
 
-int64_t probe_size(const std::string& name) {
-  if (names_fifo(name.c_str())) {
-    log_error("ftell() error:", name);
+int64_t probe_size(trim_job* r) {
+  file_facts facts;
+  const bool known = describe(r->in, &facts);
+  r->in_id = facts.id;
+  if (!known || !facts.regular) {
+    log_error("ftell() error:", r->in_name);
     return -1;
   }
-  std::FILE* f = std::fopen(name.c_str(), "rb");
-  if (f == nullptr) {
-    log_error("fopen() error-3:", name);
-    return -1;
-  }
-  int64_t size = stream_size(f);
-  if (size < 0) {
-    log_error("ftell() error:", name);
-    size = -1;
-  }
-  std::fclose(f);
-  return size;
+  return facts.size;
 }
 
 void log_error(const char* message, const std::string& name) {
-  // Best effort: the log only adds to the message on standard error.
-  std::FILE* log = std::fopen(error_log_name, "wt");
-  if (log == nullptr) return;
-  std::fprintf(log, "%s %s", message, name.c_str());
-  std::fclose(log);
+  // Best effort, and never through a link: the message on standard error is
+  // what the user reads.
+  os_file log;
+  if (!open_for_writing(error_log_name, open_mode::working_file, &log)) return;
+  file_facts facts;
+  if (describe(log, &facts) && facts.regular && facts.links == 1 && truncate_to_empty(log)) {
+    const std::string entry = std::string(message) + " " + name;
+    write_all(log, entry.data(), entry.size());
+  }
+  close_file(&log);
 }
 
 namespace {
 
-int trim_pass_held(trim_job* r, line_end variant) {
-  std::FILE* staged = open_staging_for_write();
-  if (staged == nullptr) {
-    std::fprintf(stderr, "fopen() error: %s\n", staging_name);
-    return 1;
-  }
-  std::FILE* in = std::fopen(r->in_name.c_str(), "rb");
-  if (in == nullptr) {
-    std::fprintf(stderr,
-                 variant == line_end::crlf ? "fopen() error-1: %s\n" : "fopen() error-2: %s\n",
-                 r->in_name.c_str());
-    std::fclose(staged);
-    return 1;
-  }
+int trim_pass_held(trim_job* r, line_end variant, const staging_lock& staging) {
+  file_facts staged;
+  if (!describe(staging.file, &staged)) return fail("fopen()", staging_name);
+  if (staged.size > 0 && !truncate_to_empty(staging.file)) return fail("fwrite()", staging_name);
   trim_carry carry;
   trim_start(&carry, r->group_lines, r->cut_len, variant);
-  for (;;) {
-    const size_t got = std::fread(r->in_buf, 1, r->read_size, in);
-    const size_t made = trim_chunk(&carry, r->in_buf, got, r->combo);
-    if (std::fwrite(r->combo, 1, made, staged) != made) {
-      std::fclose(in);
-      std::fclose(staged);
-      return fail_staging_write();
-    }
-    if (got < r->read_size) break;
+  for (int64_t got = r->first_read; got != 0; got = read_some(r->in, r->in_buf, r->read_size)) {
+    if (got < 0) return fail("fread()", r->in_name);
+    const size_t made = trim_chunk(&carry, r->in_buf, static_cast<size_t>(got), r->combo);
+    if (!write_all(staging.file, r->combo, made)) return fail("fwrite()", staging_name);
   }
-  const bool read_failed = std::ferror(in) != 0;
-  std::fclose(in);
-  if (read_failed) {
-    std::fprintf(stderr, "fread() error: %s\n", r->in_name.c_str());
-    std::fclose(staged);
-    return 1;
-  }
-  if (!close_written(staged)) return fail_staging_write();
-  return stage_output(r->out_name, r->keep_tmp, r->in_name);
+  close_file(&r->in);
+  return stage_output(r, staging);
 }
 
 }  // namespace
 
 int trim_pass(trim_job* r, line_end variant) {
+  if (r->in.handle == -1) {
+    std::fprintf(stderr,
+                 variant == line_end::crlf ? "fopen() error-1: %s\n" : "fopen() error-2: %s\n",
+                 r->in_name.c_str());
+    return 1;
+  }
+  if (r->first_read < 0) return fail("fread()", r->in_name);
   // Runs in one directory share the staging file: each waits its turn, from
   // before the file is written until it has been copied and removed.
-  staging_lock lock = lock_staging(staging_name);
-  const int status = trim_pass_held(r, variant);
-  unlock_staging(&lock);
+  staging_lock staging;
+  if (lock_staging(staging_name, &staging) != staging_status::held) {
+    return fail("fopen()", staging_name);
+  }
+  const int status = staging.id == r->in_id ? refuse_staging_name(r->in_name)
+                                            : trim_pass_held(r, variant, staging);
+  unlock_staging(&staging);
   return status;
 }
 
-int stage_output(const std::string& out_name, int keep_tmp, const std::string& in_name) {
-  // Without the staged result there is nothing to write: the output stays as it was.
-  std::FILE* staged = std::fopen(staging_name, "rb");
-  if (staged == nullptr) return -2;
-  const char* written_name = out_name.c_str();
-  std::FILE* out = std::fopen(written_name, "wb");
-  // The fallback must not replace an input that was not named as the output.
-  if (out == nullptr && !same_file(in_name, fallback_output_name)) {
-    written_name = fallback_output_name;
-    out = std::fopen(written_name, "wb");
-  }
-  if (out == nullptr) {
-    std::fprintf(stderr, "fopen() error: %s\n", fallback_output_name);
-    std::fclose(staged);
-    return 1;
-  }
-  use_copy_buffer(staged);
-  use_copy_buffer(out);
-  int status = copy_staged(staged, out, written_name);
-  if (!close_written(out) && status == 0) {
-    std::fprintf(stderr, "fwrite() error: %s\n", written_name);
-    status = 1;
-  }
-  std::fclose(staged);
-  // A failed copy keeps the staging file: it is the only complete result.
-  if (status == 0 && keep_tmp == 0) std::remove(staging_name);
+int stage_output(const trim_job* r, const staging_lock& staging) {
+  os_file out;
+  std::string out_name;
+  if (!open_output(r->out_name, &out, &out_name)) return fail("fopen()", fallback_output_name);
+  file_facts facts;
+  const bool known = describe(out, &facts);
+  int status = known && facts.id == staging.id
+                   ? refuse_staging_name(out_name)
+                   : fill_output(r, staging, out, known ? facts : file_facts{}, out_name);
+  if (!close_file(&out) && status == 0) status = fail("fwrite()", out_name);
+  // A failed run keeps the staging file: it may be the only complete result.
+  if (status == 0 && r->keep_tmp == 0) remove_staging(staging_name, staging);
   return status;
 }
 
@@ -198,4 +199,5 @@ void job_teardown(trim_job* r) {
   std::free(r->combo);
   r->in_buf = nullptr;
   r->combo = nullptr;
+  close_file(&r->in);
 }
