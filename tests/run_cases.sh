@@ -79,7 +79,7 @@ run_case() {  # LINE TEXT
     t=${BASH_REMATCH[0]} && decode "$t" && n=${run%%"$t"*}
     printf -v REPLY %q "$REPLY" && run=$n$REPLY${run:${#n}+${#t}}
   done
-  (cd "$dir" && ulimit -f "$limit" && trap '' XFSZ && PATH=$tmp/bin:$PATH exec timeout -s KILL 60 \
+  (cd "$dir" && ulimit -f "$limit" && PATH=$tmp/bin:$PATH exec timeout -s KILL 60 \
     bash -c "$run") 2>"$tmp/err" &
   wait $!
   local got=$? err=

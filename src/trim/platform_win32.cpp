@@ -4,21 +4,129 @@
 
 #include "trim/platform.h"
 
-int64_t stream_size(std::FILE* f) {
-  if (_fseeki64(f, 0, SEEK_END) != 0) return -1;
-  return static_cast<int64_t>(_ftelli64(f));
+namespace {
+
+HANDLE handle_of(os_file f) {
+  return reinterpret_cast<HANDLE>(f.handle);
 }
 
-bool copy_in_kernel(std::FILE*, std::FILE*) {
-  return false;
+os_file file_of(HANDLE h) {
+  return {h == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(h)};
 }
 
-bool names_fifo(const char*) {
+std::wstring wide_name(const std::string& name) {
+  return file_path(name).wstring();
+}
+
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Far past any data, so that the lock never stands in the way of the run's
+// own reads and writes.
+constexpr DWORD lock_offset_high = 0x40000000;
+
+// The file a handle reaches, with its attributes; false for anything that is
+// not a file on disk (a pipe, the console, NUL).
+bool file_info(HANDLE h, BY_HANDLE_FILE_INFORMATION* info) {
+  return GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, info);
+}
+
+file_id id_of(const BY_HANDLE_FILE_INFORMATION& info) {
+  return {info.dwVolumeSerialNumber,
+          (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
+}  // namespace
+
+bool describe(os_file f, file_facts* facts) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file_info(handle_of(f), &info)) return false;
+  facts->id = id_of(info);
+  facts->regular =
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+  facts->size = facts->regular
+                    ? static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) |
+                                           info.nFileSizeLow)
+                    : 0;
+  facts->links = info.nNumberOfLinks;
+  facts->owned = true;  // the folder's permissions decide who reads it
+  return true;
+}
+
+bool open_for_reading(const std::string& name, os_file* f) {
+  *f = file_of(CreateFileW(wide_name(name).c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  return f->handle != -1;
+}
+
+bool open_for_writing(const std::string& name, open_mode mode, os_file* f) {
+  const bool own = mode != open_mode::named_output;
+  *f = file_of(CreateFileW(wide_name(name).c_str(), GENERIC_WRITE, share_all, nullptr,
+                           mode == open_mode::new_working_file ? CREATE_NEW : OPEN_ALWAYS,
+                           own ? FILE_FLAG_OPEN_REPARSE_POINT : FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (f->handle == -1) return false;
+  // The program's own files are never reached through a link.
+  BY_HANDLE_FILE_INFORMATION info;
+  if (own && file_info(handle_of(*f), &info) &&
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    close_file(f);
+    return false;
+  }
+  return true;
+}
+
+int64_t read_some(os_file f, void* buf, size_t n) {
+  DWORD got = 0;
+  const DWORD want = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n);
+  if (ReadFile(handle_of(f), buf, want, &got, nullptr)) return got;
+  // A pipe whose writer has gone is at its end.
+  const DWORD error = GetLastError();
+  if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return 0;
+  return error == ERROR_MORE_DATA ? static_cast<int64_t>(got) : -1;
+}
+
+bool write_all(os_file f, const void* buf, size_t n) {
+  const char* at = static_cast<const char*>(buf);
+  while (n > 0) {
+    DWORD put = 0;
+    const DWORD want = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n);
+    if (!WriteFile(handle_of(f), at, want, &put, nullptr) || put == 0) return false;
+    at += put;
+    n -= put;
+  }
+  return true;
+}
+
+bool truncate_to_empty(os_file f) {
+  return rewind_file(f) && SetEndOfFile(handle_of(f));
+}
+
+bool rewind_file(os_file f) {
+  LARGE_INTEGER start = {};
+  return SetFilePointerEx(handle_of(f), start, nullptr, FILE_BEGIN);
+}
+
+bool sync_file(os_file f) {
+  return FlushFileBuffers(handle_of(f));
+}
+
+bool sync_current_directory() {
+  // The file system journals a new name with the file's own flush.
+  return true;
+}
+
+bool close_file(os_file* f) {
+  const bool closed = f->handle == -1 || CloseHandle(handle_of(*f));
+  f->handle = -1;
+  return closed;
+}
+
+bool copy_in_kernel(os_file, os_file) {
   return false;
 }
 
 std::filesystem::path file_path(const std::string& name) {
-  // The code page fopen converts with: UTF-8 under the program's manifest.
+  // The code page the C library converts with: UTF-8 under the program's
+  // manifest.
   const int size = static_cast<int>(name.size());
   const int wide_size = MultiByteToWideChar(CP_ACP, 0, name.data(), size, nullptr, 0);
   if (wide_size <= 0) return {};
@@ -31,62 +139,59 @@ bool same_path(const std::filesystem::path& a, const std::filesystem::path& b) {
   return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
-namespace {
-
-// Far past any data, so that the lock never stands in the way of the run's
-// own reads and writes through other handles.
-constexpr DWORD lock_offset_high = 0x40000000;
-
-bool same_file_id(HANDLE a, HANDLE b) {
-  BY_HANDLE_FILE_INFORMATION x, y;
-  return GetFileInformationByHandle(a, &x) && GetFileInformationByHandle(b, &y) &&
-         x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
-         x.nFileIndexLow == y.nFileIndexLow;
-}
-
-}  // namespace
-
-staging_lock lock_staging(const char* name) {
-  const std::wstring wide = file_path(name).wstring();
-  constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+staging_status lock_staging(const char* name, staging_lock* lock) {
+  const std::wstring wide = wide_name(name);
   // A removed file keeps its name, unopenable, until the last run that
   // waited on it lets go: then try again, for a while.
   for (int pending = 0; pending < 2000;) {
-    HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, share_all, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, share_all, nullptr,
+                           OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       if (GetLastError() != ERROR_ACCESS_DENIED ||
           GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        return {};
+        return staging_status::unusable;
       }
       ++pending;
       Sleep(1);
       continue;
     }
+    os_file file = file_of(h);
+    file_facts facts;
+    if (!describe(file, &facts) || !facts.regular || facts.links != 1) {
+      CloseHandle(h);
+      return staging_status::unusable;
+    }
     OVERLAPPED at = {};
     at.OffsetHigh = lock_offset_high;
+    // Without locks the run goes on as it would alone.
     if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) {
-      CloseHandle(h);
-      return {};
+      *lock = {file, facts.id};
+      return staging_status::held;
     }
     // The run we waited for may have removed the file: a lock on a file that
     // no longer has the name holds nothing.
-    HANDLE named = CreateFileW(wide.c_str(), 0, share_all, nullptr, OPEN_EXISTING, 0, nullptr);
-    const bool ours = named != INVALID_HANDLE_VALUE && same_file_id(h, named);
+    HANDLE named = CreateFileW(wide.c_str(), 0, share_all, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    file_facts named_facts;
+    const bool ours = named != INVALID_HANDLE_VALUE && describe(file_of(named), &named_facts) &&
+                      named_facts.id == facts.id;
     if (named != INVALID_HANDLE_VALUE) CloseHandle(named);
-    if (ours) return {reinterpret_cast<intptr_t>(h)};
+    if (ours) {
+      *lock = {file, facts.id};
+      return staging_status::held;
+    }
     CloseHandle(h);
   }
-  return {};
+  return staging_status::unusable;
+}
+
+void remove_staging(const char*, const staging_lock& lock) {
+  // Through the handle, so it is the file held that goes, whatever its name.
+  FILE_DISPOSITION_INFO remove = {TRUE};
+  SetFileInformationByHandle(handle_of(lock.file), FileDispositionInfo, &remove, sizeof remove);
 }
 
 void unlock_staging(staging_lock* lock) {
   // Closing the handle ends the lock.
-  if (lock->handle != -1) CloseHandle(reinterpret_cast<HANDLE>(lock->handle));
-  lock->handle = -1;
-}
-
-void use_copy_buffer(std::FILE* f) {
-  // The C runtime's 4 KiB default costs a system call per few chunks.
-  std::setvbuf(f, nullptr, _IOFBF, size_t{1} << 16);
+  close_file(&lock->file);
 }
