@@ -78,9 +78,12 @@ int64_t read_some(os_file f, void* buf, size_t n) {
   DWORD got = 0;
   const DWORD want = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n);
   if (ReadFile(handle_of(f), buf, want, &got, nullptr)) return got;
-  // A pipe whose writer has gone is at its end.
+  // A pipe whose writer has gone, or has let this client go, is at its end.
   const DWORD error = GetLastError();
-  if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF) return 0;
+  if (error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED ||
+      error == ERROR_HANDLE_EOF) {
+    return 0;
+  }
   return error == ERROR_MORE_DATA ? static_cast<int64_t>(got) : -1;
 }
 
