@@ -5,7 +5,7 @@
 # so that load from elsewhere hits all of them alike. Too slow for the test
 # suite; run it by hand:
 #
-#   bench/compare.sh [-d DIR] [-r ROUNDS] [-t TAVLEN] [-q] [-s] [-H]
+#   bench/compare.sh [-d DIR] [-r ROUNDS] [-t TAVLEN] [-q] [-s] [-v] [-H]
 #
 #   -d DIR     scratch directory for inputs and outputs
 #              (default $TAVLEN_BENCH_DIR, else /tmp/tavlen-bench)
@@ -13,10 +13,11 @@
 #   -t TAVLEN  the program to time (default: built here with the bench preset)
 #   -q         quick: tavlen, the floor and dd only
 #   -s         skip the 300 MiB peak-memory run
+#   -v         also print every run's time, in ms, in the order run
 #   -H         also run hyperfine on the CSV job, as a cross-check
 set -euo pipefail
 
-usage() { sed -n '8,17s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '8,18s/^# \{0,1\}//p' "$0"; }
 src=$(cd "$(dirname "$0")/.." && pwd)
 dir=${TAVLEN_BENCH_DIR:-/tmp/tavlen-bench}
 rounds=9
@@ -24,13 +25,15 @@ tavlen=
 quick=0
 big=1
 cross_check=0
-while getopts "d:r:t:qsHh" opt; do
+verbose=0
+while getopts "d:r:t:qsvHh" opt; do
   case $opt in
     d) dir=$OPTARG ;;
     r) rounds=$OPTARG ;;
     t) tavlen=$(realpath "$OPTARG") ;;
     q) quick=1 ;;
     s) big=0 ;;
+    v) verbose=1 ;;
     H) cross_check=1 ;;
     h) usage; exit 0 ;;
     *) usage >&2; exit 2 ;;
@@ -67,12 +70,19 @@ if /usr/bin/time -f %M true >/dev/null 2>&1; then gnu_time=/usr/bin/time; fi
 
 # Lines "name|command"; each command is run in the scratch directory and
 # writes out.NAME. A tool that is not installed is skipped with a note.
-trim_jobs() {
-  local opts=$1 in=$2 sed_script=$3 mawk_script=$4 perl_args=$5
+floor_jobs() {
+  local opts=$1 in=$2
   echo "tavlen|'$tavlen' $opts $in out.tavlen"
   echo "floor|'$floor' $in out.floor"
   echo "dd|dd if=$in of=out.dd bs=1M 2>/dev/null"
-  ((quick)) && return
+}
+
+# The text tools take turns apart from the floor: seconds of theirs between
+# runs made the floor's times swing by twice (page reporting to the host?).
+tool_jobs() {
+  local opts=$1 in=$2 sed_script=$3 mawk_script=$4 perl_args=$5
+  echo "tavlen|'$tavlen' $opts $in out.tavlen"
+  echo "dd|dd if=$in of=out.dd bs=1M 2>/dev/null"
   echo "cat|cat $in > out.cat"
   echo "sed|sed '$sed_script' $in > out.sed"
   [[ -z $mawk_script ]] || echo "mawk|mawk '$mawk_script' $in > out.mawk"
@@ -148,13 +158,26 @@ run_jobs() {
 
   echo
   echo "$title: $file, $(($(stat -c %s "$file") >> 20)) MiB, $rounds rounds"
-  printf '%-9s %9s %9s %8s %8s %13s\n' tool "median s" "min s" "x floor" "x dd" "peak RSS KiB"
+  local row='%-9s %9s %9s %8s %8s %9s %13s\n'
+  # shellcheck disable=SC2059
+  printf "$row" tool "median s" "min s" "x floor" "x dd" "x tavlen" "peak RSS KiB"
   for i in "${!names[@]}"; do
-    local m=${med[${names[i]}]}
-    printf '%-9s %9s %9s %8s %8s %13s\n' "${names[i]}" "$(seconds "$m")" \
-      "$(seconds "${least[${names[i]}]}")" "$(ratio "$m" "${med[floor]}")" \
-      "$(ratio "$m" "${med[dd]}")" "${rss[${names[i]}]}"
+    local m=${med[${names[i]}]} by=() base
+    for base in floor dd tavlen; do
+      if [[ -n ${med[$base]:-} ]]; then by+=("$(ratio "$m" "${med[$base]}")"); else by+=(-); fi
+    done
+    # shellcheck disable=SC2059
+    printf "$row" "${names[i]}" "$(seconds "$m")" "$(seconds "${least[${names[i]}]}")" \
+      "${by[@]}" "${rss[${names[i]}]}"
   done
+  if ((verbose)); then
+    for i in "${!names[@]}"; do
+      local us ms=""
+      for us in ${times[${names[i]}]}; do ms+=" $((us / 1000))"; done
+      echo "${names[i]} ms:$ms"
+    done
+  fi
+  [[ -n ${med[floor]:-} ]] || return 0
   # Load from elsewhere only ever adds time: the fastest runs are a second view.
   local lines=() other line
   for other in floor dd; do
@@ -168,18 +191,22 @@ run_jobs() {
   summary+=("$title" "${lines[@]/#/  }")
 }
 
-# check WHAT EXPECTED: the outputs of the last run against EXPECTED.
-check() {
-  local what=$1 expected=$2 name
+# compare TITLE OPTIONS SED_SCRIPT MAWK_SCRIPT PERL_ARGS, on $in: times the
+# jobs and checks the outputs of the last runs, tavlen's against sed's.
+compare() {
+  local title=$1 opts=$2 sed_script=$3 name
+  run_jobs "$title" "$in" < <(floor_jobs "$opts" "$in")
+  sed "$sed_script" "$in" >expected
   for name in tavlen floor dd; do
-    local want=$expected
-    [[ $name == tavlen ]] || want=$in
+    local want=$in
+    [[ $name != tavlen ]] || want=expected
     if ! cmp -s "out.$name" "$want"; then
-      echo "check FAILED: $name's output on $in differs from $want ($what)" >&2
+      echo "check FAILED: $name's output on $in differs from $want (sed '$sed_script')" >&2
       exit 1
     fi
   done
-  echo "check: tavlen's output equals $what; the floor's and dd's equal the input"
+  echo "check: tavlen's output equals that of sed '$sed_script'; the floor's and dd's equal $in"
+  ((quick)) || run_jobs "$title, with the text tools" "$in" < <(tool_jobs "$opts" "$in" "${@:3}")
 }
 
 # Relative to the project, or the name alone: no folder of this machine.
@@ -191,10 +218,8 @@ echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 csv_sed='s/,\r$/\r/'
 in=in.csv
-run_jobs "CSV -m (cut the separator before CR LF)" $in \
-  < <(trim_jobs -m $in "$csv_sed" '{ sub(/,\r$/, "\r"); print }' "-pe '$csv_sed'")
-sed "$csv_sed" $in >expected
-check "sed '$csv_sed'" expected
+compare "CSV -m (cut the separator before CR LF)" -m "$csv_sed" \
+  '{ sub(/,\r$/, "\r"); print }' "-pe '$csv_sed'"
 if [[ $cross_check -eq 1 ]]; then
   if command -v hyperfine >/dev/null; then
     # Named, so that no folder of this machine shows.
@@ -206,17 +231,12 @@ if [[ $cross_check -eq 1 ]]; then
 fi
 
 in=in.txt
-run_jobs "text -x2 (drop every second line of a CR LF text)" $in \
-  < <(trim_jobs -x2 $in 'n;d' 'NR % 2' "-ne 'print if \$. % 2'")
-sed 'n;d' $in >expected
-check "sed 'n;d'" expected
+compare "text -x2 (drop every second line of a CR LF text)" -x2 'n;d' 'NR % 2' \
+  "-ne 'print if \$. % 2'"
 
 # mawk is left out: it takes a minute on one line of 100 MiB.
 in=in.line
-run_jobs "long line -m (one line, one CR LF at its end)" $in \
-  < <(trim_jobs -m $in "$csv_sed" '' "-pe '$csv_sed'")
-sed "$csv_sed" $in >expected
-check "sed '$csv_sed'" expected
+compare "long line -m (one line, one CR LF at its end)" -m "$csv_sed" '' "-pe '$csv_sed'"
 
 if [[ $big -eq 1 ]]; then
   generate csv 300 in300.csv
