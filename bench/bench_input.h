@@ -1,6 +1,7 @@
 // The benchmark inputs, made the same way by the pass benchmark and by
 // make_input (which compare.sh runs): a 1 MiB block of lines from a fixed
 // generator, repeated, so every run on every machine sees the same bytes.
+// The long line is the exception: its last block alone ends in a line feed.
 #pragma once
 
 #include <cstddef>
@@ -49,4 +50,13 @@ inline std::string bench_csv_block() {
 // Sentences of 4 to 15 words, each followed by an empty line, all CR LF.
 inline std::string bench_double_spaced_block() {
   return bench_lines(4, 12, " ", ".\r\n\r\n", ".\r\n\r\n");
+}
+
+// Comma-terminated words with no line feed: a piece of one long line. The
+// last block of the line ends in ",\r\n", like a CSV line.
+inline std::string bench_long_line_block(bool last) {
+  bench_lcg r;
+  std::string block;
+  while (block.size() < bench_block_size - 200) block += bench_word(r, 9) + ",";
+  return bench_pad(block, last ? ",\r\n" : ",");
 }

@@ -1,43 +1,54 @@
 #!/usr/bin/env bash
-# Times tavlen against a plain copy and the usual text tools on the same jobs,
-# alternating the tools round by round so that load from elsewhere hits all
-# of them alike. Too slow for the test suite; run it by hand:
+# Times tavlen against the floor (bench/floor.cpp: the same file work with no
+# trimming, which no run of this design can beat), a plain copy (dd bs=1M) and
+# the usual text tools on the same jobs, alternating the tools round by round
+# so that load from elsewhere hits all of them alike. Too slow for the test
+# suite; run it by hand:
 #
-#   bench/compare.sh [-d DIR] [-r ROUNDS] [-t TAVLEN] [-s] [-H]
+#   bench/compare.sh [-d DIR] [-r ROUNDS] [-t TAVLEN] [-q] [-s] [-v] [-H]
 #
 #   -d DIR     scratch directory for inputs and outputs
 #              (default $TAVLEN_BENCH_DIR, else /tmp/tavlen-bench)
-#   -r ROUNDS  timed rounds per tool (default 7)
+#   -r ROUNDS  timed rounds per tool (default 9)
 #   -t TAVLEN  the program to time (default: built here with the bench preset)
+#   -q         quick: tavlen, the floor and dd only
 #   -s         skip the 300 MiB peak-memory run
+#   -v         also print every run's time, in ms, in the order run
 #   -H         also run hyperfine on the CSV job, as a cross-check
 set -euo pipefail
 
+usage() { sed -n '8,18s/^# \{0,1\}//p' "$0"; }
 src=$(cd "$(dirname "$0")/.." && pwd)
 dir=${TAVLEN_BENCH_DIR:-/tmp/tavlen-bench}
-rounds=7
+rounds=9
 tavlen=
+quick=0
 big=1
 cross_check=0
-while getopts "d:r:t:sHh" opt; do
+verbose=0
+while getopts "d:r:t:qsvHh" opt; do
   case $opt in
     d) dir=$OPTARG ;;
     r) rounds=$OPTARG ;;
     t) tavlen=$(realpath "$OPTARG") ;;
+    q) quick=1 ;;
     s) big=0 ;;
+    v) verbose=1 ;;
     H) cross_check=1 ;;
-    h) sed -n '6,13s/^# \{0,1\}//p' "$0"; exit 0 ;;
-    *) sed -n '6,13s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
+    h) usage; exit 0 ;;
+    *) usage >&2; exit 2 ;;
   esac
 done
+((rounds >= 1)) || { usage >&2; exit 2; }
 
 build=$src/build-bench
-if [[ -z $tavlen || ! -x $build/bench/tavlen_make_input ]]; then
-  echo "building with the bench preset in $build ..." >&2
-  (cd "$src" && cmake --preset bench >/dev/null &&
-    cmake --build --preset bench -j2 --target tavlen tavlen_make_input >/dev/null)
-fi
+targets=(tavlen_make_input tavlen_floor)
+[[ -n $tavlen ]] || targets+=(tavlen)
+echo "building ${targets[*]} with the bench preset in build-bench ..." >&2
+(cd "$src" && cmake --preset bench >/dev/null &&
+  cmake --build --preset bench -j2 --target "${targets[@]}" >/dev/null)
 tavlen=${tavlen:-$build/tavlen}
+floor=$build/bench/tavlen_floor
 make_input=$build/bench/tavlen_make_input
 
 mkdir -p "$dir"
@@ -52,43 +63,35 @@ generate() {
 }
 generate csv 100 in.csv
 generate text 100 in.txt
-
-now_us() {
-  if [[ -n ${EPOCHREALTIME:-} ]]; then
-    local t=${EPOCHREALTIME/[.,]/}
-    echo $((10#$t))
-  else
-    echo $(($(date +%s%N) / 1000))
-  fi
-}
+generate line 100 in.line
 
 gnu_time=
 if /usr/bin/time -f %M true >/dev/null 2>&1; then gnu_time=/usr/bin/time; fi
 
-# name|command, run with sh -c in the scratch directory; "out.NAME" is the
-# output. A tool that is not installed is skipped with a note.
-declare -a csv_jobs=(
-  "tavlen|'$tavlen' -m in.csv out.tavlen"
-  "dd|dd if=in.csv of=out.dd bs=1M 2>/dev/null"
-  "cat|cat in.csv > out.cat"
-  "sed|sed 's/,\r\$/\r/' in.csv > out.sed"
-  "mawk|mawk '{ sub(/,\r\$/, \"\r\"); print }' in.csv > out.mawk"
-  "perl|perl -pe 's/,\r\$/\r/' in.csv > out.perl"
-  "dos2unix|dos2unix -q -n in.csv out.dos2unix"
-)
-declare -a text_jobs=(
-  "tavlen|'$tavlen' -x2 in.txt out.tavlen"
-  "dd|dd if=in.txt of=out.dd bs=1M 2>/dev/null"
-  "cat|cat in.txt > out.cat"
-  "sed|sed 'n;d' in.txt > out.sed"
-  "mawk|mawk 'NR % 2' in.txt > out.mawk"
-  "perl|perl -ne 'print if \$. % 2' in.txt > out.perl"
-  "dos2unix|dos2unix -q -n in.txt out.dos2unix"
-)
+# Lines "name|command"; each command is run in the scratch directory and
+# writes out.NAME. A tool that is not installed is skipped with a note.
+floor_jobs() {
+  local opts=$1 in=$2
+  echo "tavlen|'$tavlen' $opts $in out.tavlen"
+  echo "floor|'$floor' $in out.floor"
+  echo "dd|dd if=$in of=out.dd bs=1M 2>/dev/null"
+}
+
+# The text tools take turns apart from the floor: seconds of theirs between
+# runs made the floor's times swing by twice (page reporting to the host?).
+tool_jobs() {
+  local opts=$1 in=$2 sed_script=$3 mawk_script=$4 perl_args=$5
+  echo "tavlen|'$tavlen' $opts $in out.tavlen"
+  echo "dd|dd if=$in of=out.dd bs=1M 2>/dev/null"
+  echo "cat|cat $in > out.cat"
+  echo "sed|sed '$sed_script' $in > out.sed"
+  [[ -z $mawk_script ]] || echo "mawk|mawk '$mawk_script' $in > out.mawk"
+  echo "perl|perl $perl_args $in > out.perl"
+  echo "dos2unix|dos2unix -q -n $in out.dos2unix"
+}
 
 available() {
-  local tool=$1
-  [[ $tool == tavlen ]] || command -v "$tool" >/dev/null
+  [[ $1 == tavlen || $1 == floor ]] || command -v "$1" >/dev/null
 }
 
 median() {
@@ -99,18 +102,27 @@ median() {
   }
 }
 
-# a/b with two decimals, from integers.
+# a/b rounded to two decimals, from integers.
 ratio() {
-  local r=$(($1 * 100 / $2))
+  local r=$((($1 * 200 / $2 + 1) / 2))
   printf '%d.%02d' $((r / 100)) $((r % 100))
 }
 
+seconds() { printf '%d.%03d' $(($1 / 1000000)) $(($1 / 1000 % 1000)); }
+
+now_us() {
+  local t=${EPOCHREALTIME/[.,]/}
+  echo $((10#$t))
+}
+
+summary=()
+
+# run_jobs TITLE FILE: times the jobs read from standard input.
 run_jobs() {
   local title=$1 file=$2
-  shift 2
-  local -a jobs=("$@") names=() cmds=()
+  local -a names=() cmds=()
   local job
-  for job in "${jobs[@]}"; do
+  while IFS= read -r job; do
     if available "${job%%|*}"; then
       names+=("${job%%|*}")
       cmds+=("${job#*|}")
@@ -118,71 +130,113 @@ run_jobs() {
       echo "note: ${job%%|*} is not installed; skipped" >&2
     fi
   done
-  local -A times=() rss=()
+  local -A times=() rss=() med=() least=()
   local round i t0 t1
   for ((round = 1; round <= rounds; ++round)); do
     for i in "${!names[@]}"; do
-      rm -f "out.${names[i]}" binary.tmp
+      # Every run starts from the same files: only the inputs, synced.
+      rm -f out.* binary.tmp
       sync
       t0=$(now_us)
-      sh -c "${cmds[i]}"
+      eval "${cmds[i]}" </dev/null || { echo "FAILED: ${names[i]} on $file" >&2; exit 1; }
       t1=$(now_us)
       times[${names[i]}]+="$((t1 - t0)) "
     done
   done
-  # One more run each for peak memory, apart from the timed ones.
+  # One more run each for peak memory, apart from the timed ones; these
+  # outputs stay for the checks.
   for i in "${!names[@]}"; do
+    rss[${names[i]}]="n/a"
     if [[ -n $gnu_time ]]; then
       rm -f "out.${names[i]}"
       $gnu_time -f %M -o rss.txt sh -c "exec ${cmds[i]}"
       rss[${names[i]}]=$(tail -n 1 rss.txt)
-    else
-      rss[${names[i]}]="n/a"
     fi
+    med[${names[i]}]=$(tr ' ' '\n' <<<"${times[${names[i]}]}" | grep . | median)
+    least[${names[i]}]=$(tr ' ' '\n' <<<"${times[${names[i]}]}" | grep . | sort -n | head -n 1)
   done
 
-  local -A med=()
-  for i in "${!names[@]}"; do
-    med[${names[i]}]=$(tr ' ' '\n' <<<"${times[${names[i]}]}" | grep . | median)
-  done
   echo
-  echo "$title: $file, $(($(stat -c %s "$file") >> 20)) MiB, median of $rounds rounds"
-  printf '%-9s %10s %8s %11s %14s\n' tool "median s" "x dd" "x tavlen" "peak RSS KiB"
+  echo "$title: $file, $(($(stat -c %s "$file") >> 20)) MiB, $rounds rounds"
+  local row='%-9s %9s %9s %8s %8s %9s %13s\n'
+  # shellcheck disable=SC2059
+  printf "$row" tool "median s" "min s" "x floor" "x dd" "x tavlen" "peak RSS KiB"
   for i in "${!names[@]}"; do
-    local m=${med[${names[i]}]}
-    printf '%-9s %10s %8s %11s %14s\n' "${names[i]}" \
-      "$(printf '%d.%03d' $((m / 1000000)) $((m / 1000 % 1000)))" \
-      "$([[ -n ${med[dd]:-} ]] && ratio "$m" "${med[dd]}" || echo -)" \
-      "$(ratio "$m" "${med[tavlen]}")" "${rss[${names[i]}]}"
+    local m=${med[${names[i]}]} by=() base
+    for base in floor dd tavlen; do
+      if [[ -n ${med[$base]:-} ]]; then by+=("$(ratio "$m" "${med[$base]}")"); else by+=(-); fi
+    done
+    # shellcheck disable=SC2059
+    printf "$row" "${names[i]}" "$(seconds "$m")" "$(seconds "${least[${names[i]}]}")" \
+      "${by[@]}" "${rss[${names[i]}]}"
   done
+  if ((verbose)); then
+    for i in "${!names[@]}"; do
+      local us ms=""
+      for us in ${times[${names[i]}]}; do ms+=" $((us / 1000))"; done
+      echo "${names[i]} ms:$ms"
+    done
+  fi
+  [[ -n ${med[floor]:-} ]] || return 0
+  # Load from elsewhere only ever adds time: the fastest runs are a second view.
+  local lines=() other line
+  for other in floor dd; do
+    local t=${med[tavlen]} o=${med[$other]} tl=${least[tavlen]} ol=${least[$other]}
+    line="tavlen / ${other/dd/dd bs=1M}: $(ratio "$t" "$o")"
+    line+=" (median $(seconds "$t") s vs $(seconds "$o") s, $rounds rounds;"
+    line+=" fastest $(seconds "$tl") s vs $(seconds "$ol") s: $(ratio "$tl" "$ol"))"
+    lines+=("$line")
+  done
+  printf '%s\n' "${lines[@]}"
+  summary+=("$title" "${lines[@]/#/  }")
+}
+
+# compare TITLE OPTIONS SED_SCRIPT MAWK_SCRIPT PERL_ARGS, on $in: times the
+# jobs and checks the outputs of the last runs, tavlen's against sed's.
+compare() {
+  local title=$1 opts=$2 sed_script=$3 name
+  run_jobs "$title" "$in" < <(floor_jobs "$opts" "$in")
+  sed "$sed_script" "$in" >expected
+  for name in tavlen floor dd; do
+    local want=$in
+    [[ $name != tavlen ]] || want=expected
+    if ! cmp -s "out.$name" "$want"; then
+      echo "check FAILED: $name's output on $in differs from $want (sed '$sed_script')" >&2
+      exit 1
+    fi
+  done
+  echo "check: tavlen's output equals that of sed '$sed_script'; the floor's and dd's equal $in"
+  ((quick)) || run_jobs "$title, with the text tools" "$in" < <(tool_jobs "$opts" "$in" "${@:3}")
 }
 
 # Relative to the project, or the name alone: no folder of this machine.
 if [[ $tavlen == "$src"/* ]]; then echo "tavlen: ${tavlen#"$src"/}"; else echo "tavlen: ${tavlen##*/}"; fi
+echo "floor: build-bench/bench/tavlen_floor; copy: dd bs=1M"
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')," \
-  "$(df --output=fstype,source . | tail -n 1)"
+  "Linux $(uname -r), scratch dir on $(df --output=fstype . | tail -n 1)"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 
-run_jobs "-m (cut the separator before CR LF)" in.csv "${csv_jobs[@]}"
-if command -v sed >/dev/null; then
-  if cmp -s out.tavlen out.sed; then
-    echo "check: tavlen -m output equals sed's"
-  else
-    echo "check FAILED: tavlen -m output differs from sed's" >&2
-    exit 1
-  fi
-fi
+csv_sed='s/,\r$/\r/'
+in=in.csv
+compare "CSV -m (cut the separator before CR LF)" -m "$csv_sed" \
+  '{ sub(/,\r$/, "\r"); print }' "-pe '$csv_sed'"
 if [[ $cross_check -eq 1 ]]; then
   if command -v hyperfine >/dev/null; then
-    hyperfine -r "$rounds" -p 'rm -f out.*; sync' \
-      "'$tavlen' -m in.csv out.tavlen" "dd if=in.csv of=out.dd bs=1M" "cat in.csv > out.cat"
+    # Named, so that no folder of this machine shows.
+    hyperfine -r "$rounds" -p 'rm -f out.* binary.tmp; sync' -n tavlen -n floor -n dd \
+      "'$tavlen' -m in.csv out.tavlen" "'$floor' in.csv out.floor" "dd if=in.csv of=out.dd bs=1M"
   else
     echo "note: hyperfine is not installed; no cross-check" >&2
   fi
 fi
 
-run_jobs "-x2 (drop every second line of a CR LF text)" in.txt "${text_jobs[@]}"
-if cmp -s out.tavlen out.sed; then echo "check: tavlen -x2 output equals sed's"; fi
+in=in.txt
+compare "text -x2 (drop every second line of a CR LF text)" -x2 'n;d' 'NR % 2' \
+  "-ne 'print if \$. % 2'"
+
+# mawk is left out: it takes a minute on one line of 100 MiB.
+in=in.line
+compare "long line -m (one line, one CR LF at its end)" -m "$csv_sed" '' "-pe '$csv_sed'"
 
 if [[ $big -eq 1 ]]; then
   generate csv 300 in300.csv
@@ -199,5 +253,8 @@ if [[ $big -eq 1 ]]; then
     echo "note: GNU time is not installed; no peak-memory run" >&2
   fi
 fi
+echo
+echo "summary, medians of alternating runs:"
+printf '%s\n' "${summary[@]}"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
-rm -f out.* rss.txt
+rm -f out.* rss.txt expected

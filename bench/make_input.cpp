@@ -1,24 +1,34 @@
-// make_input csv|text MIB: writes MIB MiB of a benchmark input to stdout.
+// make_input csv|text|line MIB: writes MIB MiB of a benchmark input to stdout.
+// "line" is one line of MIB MiB, with its only line feed at the very end.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "bench_input.h"
 
+namespace {
+
+bool put(const std::string& block) {
+  return std::fwrite(block.data(), 1, block.size(), stdout) == block.size();
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc != 3 || (std::strcmp(argv[1], "csv") != 0 && std::strcmp(argv[1], "text") != 0)) {
-    std::fprintf(stderr, "usage: make_input csv|text MIB\n");
+  const std::string kind = argc == 3 ? argv[1] : "";
+  if (kind != "csv" && kind != "text" && kind != "line") {
+    std::fprintf(stderr, "usage: make_input csv|text|line MIB\n");
     return 2;
   }
-  const std::string block =
-      std::strcmp(argv[1], "csv") == 0 ? bench_csv_block() : bench_double_spaced_block();
-  for (long n = std::atol(argv[2]); n > 0; --n) {
-    if (std::fwrite(block.data(), 1, block.size(), stdout) != block.size()) {
-      std::perror("make_input");
-      return 1;
-    }
-  }
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+  const long blocks = std::atol(argv[2]);
+  const std::string block = kind == "csv"    ? bench_csv_block()
+                            : kind == "text" ? bench_double_spaced_block()
+                                             : bench_long_line_block(false);
+  bool ok = true;
+  for (long n = kind == "line" ? blocks - 1 : blocks; n > 0 && ok; --n) ok = put(block);
+  if (ok && kind == "line" && blocks > 0) ok = put(bench_long_line_block(true));
+  if (!ok || std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
     std::perror("make_input");
     return 1;
   }
