@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "trim/delay_window.h"
 
@@ -20,8 +23,21 @@ unsigned char* put_line_end(unsigned char* out, line_end variant) {
 
 constexpr size_t block = 64;
 
-// Bit k set when p[k] is a line feed, for the 64 bytes at p: eight bytes at
-// a time in plain integer arithmetic, the same on every processor.
+// Bit k set when p[k] is a line feed, for the 64 bytes at p.
+#ifdef __SSE2__
+// Sixteen bytes a compare: every x86-64 processor has SSE2.
+uint64_t lf_mask(const unsigned char* p) {
+  const __m128i lf = _mm_set1_epi8('\n');
+  uint64_t m = 0;
+  for (int k = 0; k < 4; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    m |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf))))
+         << (16 * k);
+  }
+  return m;
+}
+#else
+// Eight bytes at a time in plain integer arithmetic.
 uint64_t lf_mask(const unsigned char* p) {
   constexpr uint64_t low7 = 0x7f7f7f7f7f7f7f7full;
   constexpr uint64_t lf_bytes = 0x0a0a0a0a0a0a0a0aull;
@@ -38,6 +54,7 @@ uint64_t lf_mask(const unsigned char* p) {
   }
   return m;
 }
+#endif
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include "trim/trim_job.h"
 
+#include "trim/block_writer.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -101,7 +103,7 @@ int job_setup(trim_job* r, const std::string& in_name, const std::string& out_na
     job_teardown(r);
     return 0;
   }
-  r->combo = static_cast<unsigned char*>(std::malloc(trim_out_bound(r->read_size)));
+  r->combo = static_cast<unsigned char*>(std::malloc(2 * trim_out_bound(r->read_size)));
   if (r->combo == nullptr) {
     std::fprintf(stderr, "r->combo == NULL error: %d bytes", r->buf_size);
     job_teardown(r);
@@ -148,11 +150,19 @@ int trim_pass_held(trim_job* r, line_end variant, const staging_lock& staging) {
   if (staged.size > 0 && !truncate_to_empty(staging.file)) return fail("fwrite()", staging_name);
   trim_carry carry;
   trim_start(&carry, r->group_lines, r->cut_len, variant);
-  for (int64_t got = r->first_read; got != 0; got = read_some(r->in, r->in_buf, r->read_size)) {
-    if (got < 0) return fail("fread()", r->in_name);
-    const size_t made = trim_chunk(&carry, r->in_buf, static_cast<size_t>(got), r->combo);
-    if (!write_all(staging.file, r->combo, made)) return fail("fwrite()", staging_name);
+  // Each trimmed block is written while the next is read and trimmed into
+  // the other half of combo.
+  block_writer writer;
+  writer_start(&writer, staging.file);
+  unsigned char* out = r->combo + trim_out_bound(r->read_size);
+  int64_t got = r->first_read;
+  for (; got > 0; got = read_some(r->in, r->in_buf, r->read_size)) {
+    out = out == r->combo ? r->combo + trim_out_bound(r->read_size) : r->combo;
+    const size_t made = trim_chunk(&carry, r->in_buf, static_cast<size_t>(got), out);
+    if (!writer_put(&writer, out, made)) break;
   }
+  if (!writer_stop(&writer)) return fail("fwrite()", staging_name);
+  if (got < 0) return fail("fread()", r->in_name);
   close_file(&r->in);
   return stage_output(r, staging);
 }

@@ -19,7 +19,7 @@ inline constexpr size_t default_read_size = size_t{1} << 20;
 struct trim_job {
   int keep_tmp = 0;
   unsigned char* in_buf = nullptr;  // read_size bytes
-  unsigned char* combo = nullptr;   // trim_out_bound(read_size) bytes
+  unsigned char* combo = nullptr;   // twice trim_out_bound(read_size) bytes
   int32_t buf_size = 0;             // what the messages report: min(cap, file size)
   size_t read_size = 0;             // bytes per read
   int32_t group_lines = 1;
