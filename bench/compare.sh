@@ -210,9 +210,14 @@ compare() {
 }
 
 # Relative to the project, or the name alone: no folder of this machine.
-if [[ $tavlen == "$src"/* ]]; then echo "tavlen: ${tavlen#"$src"/}"; else echo "tavlen: ${tavlen##*/}"; fi
+if [[ $tavlen == "$src"/* ]]; then
+  echo "tavlen: ${tavlen#"$src"/}"
+else
+  echo "tavlen: ${tavlen##*/}"
+fi
 echo "floor: build-bench/bench/tavlen_floor; copy: dd bs=1M"
-echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')," \
+model=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
+echo "machine: $(nproc) cores, $model," \
   "Linux $(uname -r), scratch dir on $(df --output=fstype . | tail -n 1)"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 

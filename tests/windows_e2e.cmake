@@ -15,5 +15,6 @@ set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine ENVIRONMENT "${w
 set_tests_properties(e2e_0 e2e_1 PROPERTIES FIXTURES_REQUIRED wine
   ENVIRONMENT "TAVLEN_LAUNCHER=env ${wine_launcher} ${wine_program}")
 add_executable(pipe_server pipe_server.cpp)
-set_property(TEST e2e_0 e2e_1 APPEND PROPERTY ENVIRONMENT "TAVLEN_PIPE_SERVER=$<TARGET_FILE:pipe_server>")
+set_property(TEST e2e_0 e2e_1 APPEND PROPERTY
+  ENVIRONMENT "TAVLEN_PIPE_SERVER=$<TARGET_FILE:pipe_server>")
 target_link_options(pipe_server PRIVATE -static)
