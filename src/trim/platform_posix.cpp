@@ -38,10 +38,16 @@ bool open_for_reading(const std::string& name, os_file* f) {
 
 bool open_for_writing(const std::string& name, open_mode mode, os_file* f) {
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
-  if (mode != open_mode::named_output) flags |= O_NOFOLLOW;
+  // A FIFO planted in place of a working file must not stall the run.
+  if (mode != open_mode::named_output) flags |= O_NOFOLLOW | O_NONBLOCK;
   if (mode == open_mode::new_working_file) flags |= O_EXCL;
   f->handle = open(name.c_str(), flags, 0666);
-  return f->handle >= 0;
+  if (f->handle < 0) return false;
+  if ((flags & O_NONBLOCK) != 0 && fcntl(fd_of(*f), F_SETFL, 0) != 0) {
+    close_file(f);
+    return false;
+  }
+  return true;
 }
 
 int64_t read_some(os_file f, void* buf, size_t n) {
