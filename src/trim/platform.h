@@ -70,6 +70,7 @@ bool same_path(const std::filesystem::path& a, const std::filesystem::path& b);
 struct staging_lock {
   os_file file;
   file_id id;
+  int64_t size = 0;  // when it was taken: bytes a kept or failed run left
 };
 
 enum class staging_status { held, unusable };
@@ -81,4 +82,5 @@ enum class staging_status { held, unusable };
 staging_status lock_staging(const char* name, staging_lock* lock);
 // Removes the staging file's name, if it still names the file held.
 void remove_staging(const char* name, const staging_lock& lock);
-void unlock_staging(staging_lock* lock);
+// False when closing reports that earlier writes were lost.
+bool unlock_staging(staging_lock* lock);

@@ -18,6 +18,17 @@ file_id id_of(const struct stat& st) {
   return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
+// The program's own files: never through a link, and a FIFO or a device
+// planted in their place must not stall the run.
+int open_own(const char* name, int flags, mode_t mode) {
+  const int fd = open(name, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
+  if (fd >= 0 && fcntl(fd, F_SETFL, 0) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 }  // namespace
 
 bool describe(os_file f, file_facts* facts) {
@@ -37,17 +48,10 @@ bool open_for_reading(const std::string& name, os_file* f) {
 }
 
 bool open_for_writing(const std::string& name, open_mode mode, os_file* f) {
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
-  // A FIFO planted in place of a working file must not stall the run.
-  if (mode != open_mode::named_output) flags |= O_NOFOLLOW | O_NONBLOCK;
-  if (mode == open_mode::new_working_file) flags |= O_EXCL;
-  f->handle = open(name.c_str(), flags, 0666);
-  if (f->handle < 0) return false;
-  if ((flags & O_NONBLOCK) != 0 && fcntl(fd_of(*f), F_SETFL, 0) != 0) {
-    close_file(f);
-    return false;
-  }
-  return true;
+  const int flags = O_WRONLY | O_CREAT | (mode == open_mode::new_working_file ? O_EXCL : 0);
+  f->handle = mode == open_mode::named_output ? open(name.c_str(), flags | O_CLOEXEC, 0666)
+                                              : open_own(name.c_str(), flags, 0666);
+  return f->handle >= 0;
 }
 
 int64_t read_some(os_file f, void* buf, size_t n) {
@@ -124,18 +128,13 @@ bool same_path(const std::filesystem::path& a, const std::filesystem::path& b) {
 
 staging_status lock_staging(const char* name, staging_lock* lock) {
   for (;;) {
-    // O_NONBLOCK: a FIFO or a device by that name must not stall the run.
-    const int fd = open(name, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    const int fd = open_own(name, O_RDWR | O_CREAT, 0600);
     if (fd < 0) return staging_status::unusable;
     os_file file{fd};
     file_facts facts;
+    // A result kept by an older version may be readable by others: fchmod.
     if (!describe(file, &facts) || !facts.regular || facts.links != 1 || !facts.owned ||
-        fcntl(fd, F_SETFL, 0) != 0) {
-      close(fd);
-      return staging_status::unusable;
-    }
-    // A result kept by an older version may be readable by others.
-    if (fchmod(fd, 0600) != 0) {
+        fchmod(fd, 0600) != 0) {
       close(fd);
       return staging_status::unusable;
     }
@@ -149,7 +148,7 @@ staging_status lock_staging(const char* name, staging_lock* lock) {
     struct stat named;
     if (locked != 0 ||
         (fstatat(AT_FDCWD, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && id_of(named) == facts.id)) {
-      *lock = {file, facts.id};
+      *lock = {file, facts.id, facts.size};
       return staging_status::held;
     }
     close(fd);
@@ -163,6 +162,6 @@ void remove_staging(const char* name, const staging_lock& lock) {
   }
 }
 
-void unlock_staging(staging_lock* lock) {
-  close_file(&lock->file);
+bool unlock_staging(staging_lock* lock) {
+  return close_file(&lock->file);
 }

@@ -24,12 +24,6 @@ constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // own reads and writes.
 constexpr DWORD lock_offset_high = 0x40000000;
 
-// The file a handle reaches, with its attributes; false for anything that is
-// not a file on disk (a pipe, the console, NUL).
-bool file_info(HANDLE h, BY_HANDLE_FILE_INFORMATION* info) {
-  return GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, info);
-}
-
 file_id id_of(const BY_HANDLE_FILE_INFORMATION& info) {
   return {info.dwVolumeSerialNumber,
           (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
@@ -38,8 +32,12 @@ file_id id_of(const BY_HANDLE_FILE_INFORMATION& info) {
 }  // namespace
 
 bool describe(os_file f, file_facts* facts) {
+  // Only a file on disk has an identity: not a pipe, the console or NUL.
   BY_HANDLE_FILE_INFORMATION info;
-  if (!file_info(handle_of(f), &info)) return false;
+  if (GetFileType(handle_of(f)) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandle(handle_of(f), &info)) {
+    return false;
+  }
   facts->id = id_of(info);
   facts->regular =
       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
@@ -65,9 +63,8 @@ bool open_for_writing(const std::string& name, open_mode mode, os_file* f) {
                            own ? FILE_FLAG_OPEN_REPARSE_POINT : FILE_ATTRIBUTE_NORMAL, nullptr));
   if (f->handle == -1) return false;
   // The program's own files are never reached through a link.
-  BY_HANDLE_FILE_INFORMATION info;
-  if (own && file_info(handle_of(*f), &info) &&
-      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+  file_facts facts;
+  if (own && describe(*f, &facts) && !facts.regular) {
     close_file(f);
     return false;
   }
@@ -168,7 +165,7 @@ staging_status lock_staging(const char* name, staging_lock* lock) {
     at.OffsetHigh = lock_offset_high;
     // Without locks the run goes on as it would alone.
     if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) {
-      *lock = {file, facts.id};
+      *lock = {file, facts.id, facts.size};
       return staging_status::held;
     }
     // The run we waited for may have removed the file: a lock on a file that
@@ -180,7 +177,7 @@ staging_status lock_staging(const char* name, staging_lock* lock) {
                       named_facts.id == facts.id;
     if (named != INVALID_HANDLE_VALUE) CloseHandle(named);
     if (ours) {
-      *lock = {file, facts.id};
+      *lock = {file, facts.id, facts.size};
       return staging_status::held;
     }
     CloseHandle(h);
@@ -194,7 +191,7 @@ void remove_staging(const char*, const staging_lock& lock) {
   SetFileInformationByHandle(handle_of(lock.file), FileDispositionInfo, &remove, sizeof remove);
 }
 
-void unlock_staging(staging_lock* lock) {
+bool unlock_staging(staging_lock* lock) {
   // Closing the handle ends the lock.
-  close_file(&lock->file);
+  return close_file(&lock->file);
 }

@@ -145,9 +145,7 @@ void log_error(const char* message, const std::string& name) {
 namespace {
 
 int trim_pass_held(trim_job* r, line_end variant, const staging_lock& staging) {
-  file_facts staged;
-  if (!describe(staging.file, &staged)) return fail("fopen()", staging_name);
-  if (staged.size > 0 && !truncate_to_empty(staging.file)) return fail("fwrite()", staging_name);
+  if (staging.size > 0 && !truncate_to_empty(staging.file)) return fail("fwrite()", staging_name);
   trim_carry carry;
   trim_start(&carry, r->group_lines, r->cut_len, variant);
   // Each trimmed block is written while the next is read and trimmed into
@@ -183,9 +181,12 @@ int trim_pass(trim_job* r, line_end variant) {
   if (lock_staging(staging_name, &staging) != staging_status::held) {
     return fail("fopen()", staging_name);
   }
-  const int status = staging.id == r->in_id ? refuse_staging_name(r->in_name)
-                                            : trim_pass_held(r, variant, staging);
-  unlock_staging(&staging);
+  int status = staging.id == r->in_id ? refuse_staging_name(r->in_name)
+                                      : trim_pass_held(r, variant, staging);
+  // A kept result must be whole; one that was removed no longer matters.
+  if (!unlock_staging(&staging) && status == 0 && r->keep_tmp != 0) {
+    status = fail("fwrite()", staging_name);
+  }
   return status;
 }
 
