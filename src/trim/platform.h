@@ -70,7 +70,6 @@ bool same_path(const std::filesystem::path& a, const std::filesystem::path& b);
 struct staging_lock {
   os_file file;
   file_id id;
-  int64_t size = 0;  // when it was taken: bytes a kept or failed run left
 };
 
 enum class staging_status { held, unusable };

@@ -148,7 +148,7 @@ staging_status lock_staging(const char* name, staging_lock* lock) {
     struct stat named;
     if (locked != 0 ||
         (fstatat(AT_FDCWD, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && id_of(named) == facts.id)) {
-      *lock = {file, facts.id, facts.size};
+      *lock = {file, facts.id};
       return staging_status::held;
     }
     close(fd);

@@ -165,7 +165,7 @@ staging_status lock_staging(const char* name, staging_lock* lock) {
     at.OffsetHigh = lock_offset_high;
     // Without locks the run goes on as it would alone.
     if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) {
-      *lock = {file, facts.id, facts.size};
+      *lock = {file, facts.id};
       return staging_status::held;
     }
     // The run we waited for may have removed the file: a lock on a file that
@@ -177,7 +177,7 @@ staging_status lock_staging(const char* name, staging_lock* lock) {
                       named_facts.id == facts.id;
     if (named != INVALID_HANDLE_VALUE) CloseHandle(named);
     if (ours) {
-      *lock = {file, facts.id, facts.size};
+      *lock = {file, facts.id};
       return staging_status::held;
     }
     CloseHandle(h);
