@@ -145,8 +145,12 @@ void log_error(const char* message, const std::string& name) {
 namespace {
 
 int trim_pass_held(trim_job* r, line_end variant, const staging_lock& staging) {
-  // Whatever size it had when opened, a run we waited for may have grown it.
-  if (!truncate_to_empty(staging.file)) return fail("fwrite()", staging_name);
+  // Its size now, not when it was opened: a run we waited for may have grown
+  // it. An empty one is left alone, as truncating makes some file systems
+  // write the file out when it is closed.
+  file_facts staged;
+  if (!describe(staging.file, &staged)) return fail("fopen()", staging_name);
+  if (staged.size > 0 && !truncate_to_empty(staging.file)) return fail("fwrite()", staging_name);
   trim_carry carry;
   trim_start(&carry, r->group_lines, r->cut_len, variant);
   // Each trimmed block is written while the next is read and trimmed into
