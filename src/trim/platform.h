@@ -31,6 +31,11 @@ struct file_facts {
 
 bool describe(os_file f, file_facts* facts);
 
+// A plain file that no other name reaches: writing it changes nothing else.
+inline bool single_plain_file(const file_facts& facts) {
+  return facts.regular && facts.links == 1;
+}
+
 bool open_for_reading(const std::string& name, os_file* f);
 
 // Opens, or creates, a file to be written, without truncating it: that waits

@@ -133,7 +133,7 @@ staging_status lock_staging(const char* name, staging_lock* lock) {
     os_file file{fd};
     file_facts facts;
     // A result kept by an older version may be readable by others: fchmod.
-    if (!describe(file, &facts) || !facts.regular || facts.links != 1 || !facts.owned ||
+    if (!describe(file, &facts) || !single_plain_file(facts) || !facts.owned ||
         fchmod(fd, 0600) != 0) {
       close(fd);
       return staging_status::unusable;

@@ -157,7 +157,7 @@ staging_status lock_staging(const char* name, staging_lock* lock) {
     }
     os_file file = file_of(h);
     file_facts facts;
-    if (!describe(file, &facts) || !facts.regular || facts.links != 1) {
+    if (!describe(file, &facts) || !single_plain_file(facts)) {
       CloseHandle(h);
       return staging_status::unusable;
     }

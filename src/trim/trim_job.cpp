@@ -135,7 +135,7 @@ void log_error(const char* message, const std::string& name) {
   os_file log;
   if (!open_for_writing(error_log_name, open_mode::working_file, &log)) return;
   file_facts facts;
-  if (describe(log, &facts) && facts.regular && facts.links == 1 && truncate_to_empty(log)) {
+  if (describe(log, &facts) && single_plain_file(facts) && truncate_to_empty(log)) {
     const std::string entry = std::string(message) + " " + name;
     write_all(log, entry.data(), entry.size());
   }
