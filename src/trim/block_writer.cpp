@@ -47,8 +47,8 @@ bool writer_put(block_writer* w, const unsigned char* block, size_t size) {
 bool writer_stop(block_writer* w) {
   if (w->thread.joinable()) {
     {
-      std::unique_lock<std::mutex> hold(w->lock);
-      w->turn.wait(hold, [w] { return !w->full; });
+      // A block still handed over is written before the thread sees this.
+      const std::lock_guard<std::mutex> hold(w->lock);
       w->stopping = true;
       w->turn.notify_all();
     }
