@@ -45,7 +45,6 @@ bool take_numeric_option(const char* arg, opt_parts* parts, trim_settings* s) {
 trim_settings scan_arguments(int argc, const char* const* argv) {
   trim_settings s;
   opt_parts parts;
-  bool in_name_pending = true;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (std::strcmp(arg, "-r") == 0 || std::strcmp(arg, "-CRLF") == 0) {
@@ -64,11 +63,12 @@ trim_settings scan_arguments(int argc, const char* const* argv) {
     } else if ((starts_with(arg, "-x") || starts_with(arg, "-w") || starts_with(arg, "-u")) &&
                take_numeric_option(arg, &parts, &s)) {
       // consumed
-    } else if (in_name_pending) {
+    } else if (++s.names == 1) {
       s.in_name = arg;
-      in_name_pending = false;
-    } else {
+    } else if (s.names == 2) {
       s.out_name = arg;
+    } else if (s.names == 3) {
+      s.third_name = arg;
     }
   }
   return s;
@@ -99,6 +99,11 @@ int run_tavlen(int argc, const char* const* argv) {
   if (s.wants_usage != 0) show_usage(tavlen_version, s.wants_usage == 2 ? 1 : 0);
   if (s.in_name.empty()) {
     std::fprintf(stderr, "strlen() error: zero size of file name\n");
+    return 1;
+  }
+  // A glob that matched three files would have the last one overwritten.
+  if (s.names > 2) {
+    std::fprintf(stderr, "argv error: %s is a third file name\n", s.third_name.c_str());
     return 1;
   }
   for (const std::string* name : {&s.in_name, &s.out_name}) {

@@ -11,7 +11,9 @@ struct trim_settings {
   int32_t cut_len = 1;
   std::string in_name;
   std::string out_name = "draft.txt";
-  int wants_usage = 0;  // "-V" asks for 1, "-VC" for 2; the scan stops there
+  int names = 0;           // positional names given
+  std::string third_name;  // the first past the output: a run with one is refused
+  int wants_usage = 0;     // "-V" asks for 1, "-VC" for 2; the scan stops there
 };
 
 // Records every argument after argv[0], left to right; opens nothing.

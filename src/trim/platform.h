@@ -25,16 +25,29 @@ struct file_facts {
   file_id id;
   bool regular = false;  // a plain file on disk: it has a size and can be truncated
   int64_t size = 0;      // as the system reports it; 0 for anything not regular
+  int64_t modified = 0;  // last write, in the system's own units
   uint32_t links = 1;
   bool owned = true;  // by the user running the program
 };
 
+// The same contents as far as the system tells: another process that wrote
+// to the file changed its size or its time.
+inline bool same_version(const file_facts& a, const file_facts& b) {
+  return a.id == b.id && a.size == b.size && a.modified == b.modified;
+}
+
 bool describe(os_file f, file_facts* facts);
 
-// A plain file that no other name reaches: writing it changes nothing else.
-inline bool single_plain_file(const file_facts& facts) {
-  return facts.regular && facts.links == 1;
+// A plain file of the user's that no other name reaches: writing it changes
+// nothing else, and nobody else reads what is written.
+inline bool own_plain_file(const file_facts& facts) {
+  return facts.regular && facts.links == 1 && facts.owned;
 }
+
+// Standard input, output and error that are closed at start are opened on the
+// null device, so that no file the run opens takes their place and receives
+// its messages. False when that cannot be done.
+bool guard_standard_streams();
 
 bool open_for_reading(const std::string& name, os_file* f);
 
@@ -52,8 +65,17 @@ bool truncate_to_empty(os_file f);
 bool rewind_file(os_file f);
 // The file's bytes on disk.
 bool sync_file(os_file f);
-// The current directory's entries on disk (a new or renamed file's name).
-bool sync_current_directory();
+// A directory's entries on disk (a new file's name); "" is the current one.
+bool sync_directory(const std::string& dir);
+// False where a power cut empties the directory's file system (RAM).
+bool survives_power_cut(const std::string& dir);
+// Holds a file exclusively, waiting for any other holder, until it is closed.
+// False where the file system has no locks.
+bool lock_exclusive(os_file f);
+// Gives the file `existing` the second name `name`, which must be new.
+bool add_name(const std::string& existing, const std::string& name);
+// Removes `name` if it still names the file `id`; true when it is gone.
+bool remove_name(const std::string& name, const file_id& id);
 // False when closing reports that earlier writes were lost.
 bool close_file(os_file* f);
 
@@ -70,21 +92,25 @@ std::filesystem::path file_path(const std::string& name);
 // system: Windows ignores letter case.
 bool same_path(const std::filesystem::path& a, const std::filesystem::path& b);
 
+// Where the last component of a name starts: after its last separator.
+size_t name_start(const std::string& name);
+
 // The staging file, held open and exclusively while this run uses it; the
 // system drops the hold when the process ends, however it ends.
 struct staging_lock {
   os_file file;
   file_id id;
+  bool created = false;  // by this run
 };
 
-enum class staging_status { held, unusable };
+enum class staging_status { held, held_without_lock, unusable };
 
 // Opens the staging file `name`, creating it readable by its owner only,
 // without following a link, and waits until no other run holds it. It is
-// refused (unusable) unless it is a regular file with one name, owned by the
-// user. Where the file system has no locks it is used without waiting.
+// refused (unusable) unless it is a regular file owned by the user. One that
+// still has another name once it is held (a run killed while it kept its
+// result there, or a link someone made) is left to that name, and a new one
+// made. Where the file system has no locks it is used without waiting.
 staging_status lock_staging(const char* name, staging_lock* lock);
-// Removes the staging file's name, if it still names the file held.
-void remove_staging(const char* name, const staging_lock& lock);
 // False when closing reports that earlier writes were lost.
 bool unlock_staging(staging_lock* lock);

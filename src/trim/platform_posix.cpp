@@ -3,6 +3,10 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/magic.h>
+#include <sys/vfs.h>
+#endif
 
 #include <cerrno>
 
@@ -37,8 +41,22 @@ bool describe(os_file f, file_facts* facts) {
   facts->id = id_of(st);
   facts->regular = S_ISREG(st.st_mode);
   facts->size = facts->regular ? static_cast<int64_t>(st.st_size) : 0;
+  facts->modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   facts->links = static_cast<uint32_t>(st.st_nlink);
   facts->owned = st.st_uid == geteuid();
+  return true;
+}
+
+bool guard_standard_streams() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor is the one that is missing.
+    const int null = open("/dev/null", O_RDWR);
+    if (null != fd) {
+      if (null >= 0) close(null);
+      return false;
+    }
+  }
   return true;
 }
 
@@ -89,11 +107,50 @@ bool sync_file(os_file f) {
 #endif
 }
 
-bool sync_current_directory() {
-  const int dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir < 0) return false;
-  const bool synced = fsync(dir) == 0;
-  return close(dir) == 0 && synced;
+bool sync_directory(const std::string& dir) {
+  const int fd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = fsync(fd) == 0;
+  return close(fd) == 0 && synced;
+}
+
+bool survives_power_cut(const std::string& dir) {
+#ifdef __linux__
+  struct statfs fs;
+  if (statfs(dir.empty() ? "." : dir.c_str(), &fs) != 0) return true;
+  return fs.f_type != TMPFS_MAGIC && fs.f_type != RAMFS_MAGIC;
+#else
+  (void)dir;
+  return true;
+#endif
+}
+
+bool lock_exclusive(os_file f) {
+  int locked;
+  do {
+    locked = flock(fd_of(f), LOCK_EX);
+  } while (locked != 0 && errno == EINTR);
+  if (locked == 0) return true;
+  // Some network file systems know only record locks. They belong to the
+  // process and end when any of its descriptors of the file is closed: the
+  // run keeps one open while it needs the lock.
+  struct flock whole = {};
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;
+  do {
+    locked = fcntl(fd_of(f), F_SETLKW, &whole);
+  } while (locked != 0 && errno == EINTR);
+  return locked == 0;
+}
+
+bool add_name(const std::string& existing, const std::string& name) {
+  return link(existing.c_str(), name.c_str()) == 0;
+}
+
+bool remove_name(const std::string& name, const file_id& id) {
+  struct stat named;
+  if (fstatat(AT_FDCWD, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+  return id_of(named) == id && unlink(name.c_str()) == 0;
 }
 
 bool close_file(os_file* f) {
@@ -126,39 +183,50 @@ bool same_path(const std::filesystem::path& a, const std::filesystem::path& b) {
   return a == b;
 }
 
+size_t name_start(const std::string& name) {
+  const size_t slash = name.rfind('/');
+  return slash == std::string::npos ? 0 : slash + 1;
+}
+
 staging_status lock_staging(const char* name, staging_lock* lock) {
   for (;;) {
-    const int fd = open_own(name, O_RDWR | O_CREAT, 0600);
+    // Made here, or found: a run that fails before writing removes only the
+    // one it made.
+    bool created = true;
+    int fd = open_own(name, O_RDWR | O_CREAT | O_EXCL, 0600);
+    if (fd < 0 && errno == EEXIST) {
+      created = false;
+      fd = open_own(name, O_RDWR, 0);
+      if (fd < 0 && errno == ENOENT) continue;
+    }
     if (fd < 0) return staging_status::unusable;
     os_file file{fd};
     file_facts facts;
     // A result kept by an older version may be readable by others: fchmod.
-    if (!describe(file, &facts) || !single_plain_file(facts) || !facts.owned ||
-        fchmod(fd, 0600) != 0) {
+    if (!describe(file, &facts) || !facts.regular || !facts.owned || fchmod(fd, 0600) != 0) {
       close(fd);
       return staging_status::unusable;
     }
-    int locked;
-    do {
-      locked = flock(fd, LOCK_EX);
-    } while (locked != 0 && errno == EINTR);
-    // Without locks (ENOLCK, EOPNOTSUPP) the run goes on as it would alone.
-    // The run we waited for may have removed the file: a lock on a file that
-    // no longer has the name holds nothing.
+    const bool locked = lock_exclusive(file);
+    // The run we waited for may have removed the file (or just had, when it
+    // was opened): a lock on a file that no longer has the name holds nothing.
     struct stat named;
-    if (locked != 0 ||
-        (fstatat(AT_FDCWD, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && id_of(named) == facts.id)) {
-      *lock = {file, facts.id};
-      return staging_status::held;
+    if (fstatat(AT_FDCWD, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || id_of(named) != facts.id) {
+      close(fd);
+      continue;
     }
+    if (!describe(file, &facts)) {
+      close(fd);
+      return staging_status::unusable;
+    }
+    if (facts.links == 1) {
+      *lock = {file, facts.id, created};
+      return locked ? staging_status::held : staging_status::held_without_lock;
+    }
+    // Writing it would change what the other name holds: the name goes.
+    const bool set_aside = remove_name(name, facts.id);
     close(fd);
-  }
-}
-
-void remove_staging(const char* name, const staging_lock& lock) {
-  struct stat named;
-  if (fstatat(AT_FDCWD, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && id_of(named) == lock.id) {
-    unlink(name);
+    if (!set_aside) return staging_status::unusable;
   }
 }
 

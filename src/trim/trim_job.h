@@ -30,17 +30,22 @@ struct trim_job {
   // The input, opened once by job_setup; no handle when it could not be.
   os_file in;
   file_id in_id;
-  int64_t first_read = 0;  // job_setup's read, which tells an empty input
+  file_facts in_read;  // the input as the pass read it, when it is a regular file
 };
 
 // 1 ready, 0 failed (the message is written).
 int job_setup(trim_job* r, const std::string& in_name, const std::string& out_name, int32_t cap,
               int32_t group_lines, int32_t cut_len, int keep_tmp);
 
-// 0 done, 1 failed (the message is written).
+// 0 done, 1 failed (the message is written, and where the result is, if
+// it was staged).
 int trim_pass(trim_job* r, line_end variant);
 // Copies the staging file the lock holds to the output; 0 done, 1 failed.
 int stage_output(const trim_job* r, const staging_lock& staging);
+// The name an in-place run gives its result while it overwrites the input:
+// no later run reuses it.
+std::string kept_result_name(const std::string& dir, const std::string& out_name, const file_id& id,
+                             int attempt);
 
 // Size of the open input, which it also tells apart from every other file;
 // -1 (logged) when the input has no size, as a pipe has none.

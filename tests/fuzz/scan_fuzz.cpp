@@ -10,8 +10,7 @@
 namespace {
 
 trim_settings read_rules(const std::vector<std::string>& args) {
-  trim_settings e{0, 0, 1, 1, "", "draft.txt", 0};
-  bool have_input = false;
+  trim_settings e{0, 0, 1, 1, "", "draft.txt", 0, "", 0};
   for (const std::string& a : args) {
     if (a == "-V" || a == "-VC") return e.wants_usage = a == "-V" ? 1 : 2, e;
     const bool crlf = a == "-r" || a == "-CRLF" || a == "-m";
@@ -25,14 +24,17 @@ trim_settings read_rules(const std::vector<std::string>& args) {
     if (a == "-m") e.cut_len = 2;
     e.crlf_mode |= crlf || (exact && a[1] == 'x');
     e.keep_tmp |= a == "-y";
-    if (!exact && !crlf && a != "-y") (have_input ? e.out_name : e.in_name) = a, have_input = true;
+    if (!exact && !crlf && a != "-y") {
+      std::string* names[] = {&e.in_name, &e.out_name, &e.third_name};
+      if (++e.names <= 3) *names[e.names - 1] = a;
+    }
   }
   return e;
 }
 
 auto fields(const trim_settings& s) {
   return std::tie(s.crlf_mode, s.keep_tmp, s.group_lines, s.cut_len, s.in_name, s.out_name,
-                  s.wants_usage);
+                  s.wants_usage, s.names, s.third_name);
 }
 
 }  // namespace
