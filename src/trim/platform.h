@@ -76,6 +76,8 @@ bool lock_exclusive(os_file f);
 bool add_name(const std::string& existing, const std::string& name);
 // Removes `name` if it still names the file `id`; true when it is gone.
 bool remove_name(const std::string& name, const file_id& id);
+// True when `name`, its links followed, still leads to the file `id`.
+bool names_file(const std::string& name, const file_id& id);
 // False when closing reports that earlier writes were lost.
 bool close_file(os_file* f);
 

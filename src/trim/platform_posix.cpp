@@ -147,6 +147,11 @@ bool add_name(const std::string& existing, const std::string& name) {
   return link(existing.c_str(), name.c_str()) == 0;
 }
 
+bool names_file(const std::string& name, const file_id& id) {
+  struct stat named;
+  return stat(name.c_str(), &named) == 0 && id_of(named) == id;
+}
+
 bool remove_name(const std::string& name, const file_id& id) {
   struct stat named;
   if (fstatat(AT_FDCWD, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;

@@ -45,8 +45,16 @@ bool describe(os_file f, file_facts* facts) {
                     ? static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) |
                                            info.nFileSizeLow)
                     : 0;
+  facts->modified =
+      static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                           info.ftLastWriteTime.dwLowDateTime);
   facts->links = info.nNumberOfLinks;
   facts->owned = true;  // the folder's permissions decide who reads it
+  return true;
+}
+
+bool guard_standard_streams() {
+  // Handles are not small numbers: a file opened later cannot take a missing stream's place.
   return true;
 }
 
@@ -109,9 +117,48 @@ bool sync_file(os_file f) {
   return FlushFileBuffers(handle_of(f));
 }
 
-bool sync_current_directory() {
+bool sync_directory(const std::string&) {
   // The file system journals a new name with the file's own flush.
   return true;
+}
+
+bool survives_power_cut(const std::string&) {
+  return true;
+}
+
+bool lock_exclusive(os_file f) {
+  OVERLAPPED at = {};
+  at.OffsetHigh = lock_offset_high;
+  return LockFileEx(handle_of(f), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at);
+}
+
+bool add_name(const std::string& existing, const std::string& name) {
+  return CreateHardLinkW(wide_name(name).c_str(), wide_name(existing).c_str(), nullptr);
+}
+
+bool remove_name(const std::string& name, const file_id& id) {
+  // Checked and removed through one handle, so that a file put in its place
+  // in between is left alone.
+  HANDLE h = CreateFileW(wide_name(name).c_str(), DELETE, share_all, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  file_facts facts;
+  FILE_DISPOSITION_INFO remove = {TRUE};
+  const bool removed = describe(file_of(h), &facts) && facts.id == id &&
+                       SetFileInformationByHandle(h, FileDispositionInfo, &remove, sizeof remove);
+  return CloseHandle(h) && removed;
+}
+
+bool names_file(const std::string& name, const file_id& id) {
+  HANDLE h = CreateFileW(wide_name(name).c_str(), 0, share_all, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  file_facts facts;
+  const bool same = describe(file_of(h), &facts) && facts.id == id;
+  CloseHandle(h);
+  return same;
 }
 
 bool close_file(os_file* f) {
@@ -139,15 +186,34 @@ bool same_path(const std::filesystem::path& a, const std::filesystem::path& b) {
   return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
+size_t name_start(const std::string& name) {
+  // A drive prefix ("C:name") ends at its colon.
+  const size_t separator = name.find_last_of("/\\:");
+  return separator == std::string::npos ? 0 : separator + 1;
+}
+
 staging_status lock_staging(const char* name, staging_lock* lock) {
   const std::wstring wide = wide_name(name);
-  // A removed file keeps its name, unopenable, until the last run that
-  // waited on it lets go: then try again, for a while.
+  const auto open_staging = [&](DWORD disposition) {
+    return CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, share_all, nullptr,
+                       disposition, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  };
   for (int pending = 0; pending < 2000;) {
-    HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, share_all, nullptr,
-                           OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    // Made here, or found: a run that fails before writing removes only the
+    // one it made.
+    bool created = true;
+    HANDLE h = open_staging(CREATE_NEW);
+    DWORD error = h == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    if (error == ERROR_FILE_EXISTS) {
+      created = false;
+      h = open_staging(OPEN_EXISTING);
+      error = h == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+      if (error == ERROR_FILE_NOT_FOUND) continue;
+    }
     if (h == INVALID_HANDLE_VALUE) {
-      if (GetLastError() != ERROR_ACCESS_DENIED ||
+      // A removed file keeps its name, unopenable, until the last run that
+      // waited on it lets go: then try again, for a while.
+      if (error != ERROR_ACCESS_DENIED ||
           GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES) {
         return staging_status::unusable;
       }
@@ -157,17 +223,11 @@ staging_status lock_staging(const char* name, staging_lock* lock) {
     }
     os_file file = file_of(h);
     file_facts facts;
-    if (!describe(file, &facts) || !single_plain_file(facts)) {
+    if (!describe(file, &facts) || !facts.regular) {
       CloseHandle(h);
       return staging_status::unusable;
     }
-    OVERLAPPED at = {};
-    at.OffsetHigh = lock_offset_high;
-    // Without locks the run goes on as it would alone.
-    if (!LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) {
-      *lock = {file, facts.id};
-      return staging_status::held;
-    }
+    const bool locked = lock_exclusive(file);
     // The run we waited for may have removed the file: a lock on a file that
     // no longer has the name holds nothing.
     HANDLE named = CreateFileW(wide.c_str(), 0, share_all, nullptr, OPEN_EXISTING,
@@ -176,19 +236,27 @@ staging_status lock_staging(const char* name, staging_lock* lock) {
     const bool ours = named != INVALID_HANDLE_VALUE && describe(file_of(named), &named_facts) &&
                       named_facts.id == facts.id;
     if (named != INVALID_HANDLE_VALUE) CloseHandle(named);
-    if (ours) {
-      *lock = {file, facts.id};
-      return staging_status::held;
+    if (!ours) {
+      CloseHandle(h);
+      continue;
     }
+    if (!describe(file, &facts)) {
+      CloseHandle(h);
+      return staging_status::unusable;
+    }
+    if (facts.links == 1) {
+      *lock = {file, facts.id, created};
+      return locked ? staging_status::held : staging_status::held_without_lock;
+    }
+    // Writing it would change what the other name holds: the name goes.
+    // Through the handle, which removes the name it was opened by.
+    FILE_DISPOSITION_INFO remove = {TRUE};
+    const bool set_aside =
+        SetFileInformationByHandle(h, FileDispositionInfo, &remove, sizeof remove);
     CloseHandle(h);
+    if (!set_aside) return staging_status::unusable;
   }
   return staging_status::unusable;
-}
-
-void remove_staging(const char*, const staging_lock& lock) {
-  // Through the handle, so it is the file held that goes, whatever its name.
-  FILE_DISPOSITION_INFO remove = {TRUE};
-  SetFileInformationByHandle(handle_of(lock.file), FileDispositionInfo, &remove, sizeof remove);
 }
 
 bool unlock_staging(staging_lock* lock) {

@@ -107,7 +107,10 @@ int fill_output(const trim_job* r, const staging_lock& staging, os_file out, fil
       return result_is_in(staging_name);
     }
   }
-  if (in_place && !same_version(facts, r->in_read)) {
+  // Another program wrote the file, or put a new one in its place, while
+  // this run read it or waited for it: that version is not this run's.
+  if ((in_place && !same_version(facts, r->in_read)) ||
+      (facts.regular && !names_file(out_name, facts.id))) {
     fail("fwrite()", out_name + " changed since it was read");
     return result_is_in(staging_name);
   }
