@@ -20,6 +20,12 @@ trap 'umount "$dir"/*/ 2>/dev/null; rm -rf "$tmp"' EXIT
 # the program.
 printf '#!/bin/sh\nexec $TAVLEN_LAUNCHER "$TAVLEN_PROGRAM" "$@"\n' >"$tmp/bin/tavlen"
 chmod +x "$tmp/bin/tavlen"
+# LeakSanitizer cannot work under a tracer; the other checks still do.
+if command -v strace >/dev/null; then
+  printf '#!/bin/bash\nASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 %s "$@"\n' \
+    "exec -a strace $(printf %q "$(command -v strace)")" >"$tmp/bin/strace"
+  chmod +x "$tmp/bin/strace"
+fi
 [[ $TAVLEN_PROGRAM == *.exe ]] && platform=windows spelled=Z:${dir//\//\\}
 
 # Sets REPLY to the bytes a token stands for (NUL cannot be one): quotes

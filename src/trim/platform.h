@@ -54,8 +54,8 @@ bool open_for_reading(const std::string& name, os_file* f);
 // Opens, or creates, a file to be written, without truncating it: that waits
 // until the caller knows which file it holds. A name the user gave may lead
 // through links; the program's own working files never do, and a new one
-// must not exist yet.
-enum class open_mode { named_output, working_file, new_working_file };
+// must not exist yet. A private one is its owner's only, as binary.tmp is.
+enum class open_mode { named_output, working_file, new_working_file, new_private_file };
 bool open_for_writing(const std::string& name, open_mode mode, os_file* f);
 
 // Bytes read, 0 at the end, -1 on failure.

@@ -66,9 +66,12 @@ bool open_for_reading(const std::string& name, os_file* f) {
 }
 
 bool open_for_writing(const std::string& name, open_mode mode, os_file* f) {
-  const int flags = O_WRONLY | O_CREAT | (mode == open_mode::new_working_file ? O_EXCL : 0);
-  f->handle = mode == open_mode::named_output ? open(name.c_str(), flags | O_CLOEXEC, 0666)
-                                              : open_own(name.c_str(), flags, 0666);
+  const bool is_new = mode == open_mode::new_working_file || mode == open_mode::new_private_file;
+  const int flags = O_WRONLY | O_CREAT | (is_new ? O_EXCL : 0);
+  f->handle =
+      mode == open_mode::named_output
+          ? open(name.c_str(), flags | O_CLOEXEC, 0666)
+          : open_own(name.c_str(), flags, mode == open_mode::new_private_file ? 0600 : 0666);
   return f->handle >= 0;
 }
 
@@ -207,8 +210,7 @@ staging_status lock_staging(const char* name, staging_lock* lock) {
     if (fd < 0) return staging_status::unusable;
     os_file file{fd};
     file_facts facts;
-    // A result kept by an older version may be readable by others: fchmod.
-    if (!describe(file, &facts) || !facts.regular || !facts.owned || fchmod(fd, 0600) != 0) {
+    if (!describe(file, &facts) || !facts.regular || !facts.owned) {
       close(fd);
       return staging_status::unusable;
     }
@@ -221,6 +223,12 @@ staging_status lock_staging(const char* name, staging_lock* lock) {
       continue;
     }
     if (!describe(file, &facts)) {
+      close(fd);
+      return staging_status::unusable;
+    }
+    // A result kept by an older version may be readable by others: fchmod,
+    // once no other name shares the file.
+    if (facts.links == 1 && fchmod(fd, 0600) != 0) {
       close(fd);
       return staging_status::unusable;
     }

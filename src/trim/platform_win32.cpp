@@ -66,9 +66,11 @@ bool open_for_reading(const std::string& name, os_file* f) {
 
 bool open_for_writing(const std::string& name, open_mode mode, os_file* f) {
   const bool own = mode != open_mode::named_output;
-  *f = file_of(CreateFileW(wide_name(name).c_str(), GENERIC_WRITE, share_all, nullptr,
-                           mode == open_mode::new_working_file ? CREATE_NEW : OPEN_ALWAYS,
-                           own ? FILE_FLAG_OPEN_REPARSE_POINT : FILE_ATTRIBUTE_NORMAL, nullptr));
+  *f = file_of(CreateFileW(
+      wide_name(name).c_str(), GENERIC_WRITE, share_all, nullptr,
+      mode == open_mode::new_working_file || mode == open_mode::new_private_file ? CREATE_NEW
+                                                                                 : OPEN_ALWAYS,
+      own ? FILE_FLAG_OPEN_REPARSE_POINT : FILE_ATTRIBUTE_NORMAL, nullptr));
   if (f->handle == -1) return false;
   // The program's own files are never reached through a link.
   file_facts facts;

@@ -58,8 +58,12 @@ bool link_result(const staging_lock& staging, const std::string& out_name, kept_
   for (int attempt = 0; attempt < 10; ++attempt) {
     const std::string name = kept_result_name("", out_name, staging.id, attempt);
     if (add_name(staging_name, name)) {
-      *kept = {name, staging.id};
-      return sync_directory("");
+      if (sync_directory("")) {
+        *kept = {name, staging.id};
+        return true;
+      }
+      remove_name(name, staging.id);
+      return false;
     }
   }
   return false;
@@ -70,9 +74,12 @@ bool copy_result(const trim_job* r, const staging_lock& staging, kept_result* ke
   os_file copy;
   for (int attempt = 0; attempt < 10 && copy.handle == -1; ++attempt) {
     kept->name = kept_result_name(dir, r->out_name, staging.id, attempt);
-    open_for_writing(kept->name, open_mode::new_working_file, &copy);
+    open_for_writing(kept->name, open_mode::new_private_file, &copy);
   }
-  if (copy.handle == -1) return false;
+  if (copy.handle == -1) {
+    kept->name.clear();
+    return false;
+  }
   file_facts facts;
   bool made = describe(copy, &facts);
   kept->id = facts.id;
@@ -115,8 +122,8 @@ int fill_output(const trim_job* r, const staging_lock& staging, os_file out, fil
     return result_is_in(staging_name);
   }
   if (in_place && !link_result(staging, out_name, kept) && !copy_result(r, staging, kept)) {
-    fail("fopen()",
-         kept->name.empty() ? kept_result_name("", out_name, staging.id, 0) : kept->name);
+    const std::string dir = survives_power_cut("") ? "" : out_name.substr(0, name_start(out_name));
+    fail("fopen()", kept_result_name(dir, out_name, staging.id, 0));
     return result_is_in(staging_name);
   }
   const std::string& whole = kept->name.empty() ? std::string(staging_name) : kept->name;
@@ -238,8 +245,10 @@ int trim_pass_held(trim_job* r, line_end variant, const staging_lock& staging) {
   // it. An empty one is left alone, as truncating makes some file systems
   // write the file out when it is closed.
   file_facts staged;
-  if (!describe(staging.file, &staged)) return fail("fopen()", staging_name);
-  if (staged.size > 0 && !truncate_to_empty(staging.file)) return fail("fwrite()", staging_name);
+  if (!describe(staging.file, &staged) || (staged.size > 0 && !truncate_to_empty(staging.file))) {
+    remove_name(staging_name, staging.id);
+    return fail("fwrite()", staging_name);
+  }
   trim_carry carry;
   trim_start(&carry, r->group_lines, r->cut_len, variant);
   // Each trimmed block is written while the next is read and trimmed into
