@@ -5,15 +5,15 @@
 #include <algorithm>
 #include <vector>
 
+#include "reference_pass.h"
 #include "trim/trim_chunk.h"
 
 inline bool block_pass_matches(int32_t group_lines, int32_t cut_len, line_end variant,
                                const std::vector<size_t>& reads,
                                const std::vector<unsigned char>& text) {
-  std::vector<unsigned char> want(trim_out_bound(text.size())), got;
-  reference_carry ref;
-  reference_start(&ref, group_lines, cut_len, variant);
-  want.resize(reference_chunk(&ref, text.data(), text.size(), want.data()));
+  std::vector<unsigned char> want(2 * text.size()), got;
+  reference_pass ref(group_lines, cut_len, variant);
+  want.resize(ref.run(text.data(), text.size(), want.data()));
   trim_carry carry;
   trim_start(&carry, group_lines, cut_len, variant);
   for (size_t at = 0, turn = 0, n; at < text.size(); at += n) {

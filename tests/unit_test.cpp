@@ -1,16 +1,23 @@
 // What the end-to-end cases cannot reach: the block-wise pass against the
-// byte-at-a-time reference.
+// byte-at-a-time reference, and the two line-feed scans against each other.
+#include <array>
+#include <cstring>
 #include <random>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "pass_check.h"
+#include "trim/lf_scan.h"
 
 namespace {
 
 TEST(trim_pass, block_pass_matches_byte_pass_on_random_input) {
-  const int32_t settings[] = {INT32_MIN, -7, -1,  0,   1,   2,   3,        5,
-                              17,        63, 125, 126, 127, 500, INT32_MAX};
+  // 126 is the cap, 127 the first cut past it, 200 well past it; INT32_MAX
+  // wraps to an empty window.
+  const int32_t settings[] = {INT32_MIN, -7, -1,  0,   1,   2,   3,   5,
+                              17,        63, 125, 126, 127, 200, 500, INT32_MAX};
   const unsigned char alphabet[] = {'\n', '\n', '\n', '\r', '\r', ',', 'a', 0, 7, 255};
   std::mt19937 rng(20261206);
   for (const int32_t group : settings)
@@ -27,6 +34,91 @@ TEST(trim_pass, block_pass_matches_byte_pass_on_random_input) {
             << "N=" << group << " K=" << cut << " crlf=" << round % 2 << " reads " << reads[0]
             << " " << reads[1] << " input " << testing::PrintToString(text);
       }
+}
+
+// Worked out by hand, so that a fault both passes share still shows.
+TEST(trim_pass, both_passes_give_worked_examples) {
+  struct example {
+    int32_t group_lines, cut_len;
+    line_end variant;
+    std::string in, out;
+  };
+  const std::string a130(130, 'a');
+  const example examples[] = {
+      {1, 2, line_end::crlf, "a,b,\r\nc,d,\r\n", "a,b\r\nc,d\r\n"},
+      {2, 3, line_end::crlf, "line1\r\n\r\nline2\r\n\r\n", "line1\r\nline2\r\n"},
+      {2, 1, line_end::lf, "a\x07\nb\nc\n", "a\x07\n\nc"},
+      {0, 1, line_end::lf, "ab\ncd\n", "a\nc\n"},
+      {INT32_MIN, 1, line_end::lf, "ab\ncd\n", "a\nc\n"},
+      // No more than the group holds is cut; held bytes wait for more input.
+      {1, 5, line_end::lf, "ab\ncdefgh\n", "\nc\n"},
+      {1, 3, line_end::lf, "ab\ncdef", "\nc"},
+      {1, 125, line_end::lf, a130 + "\n", "aaaaa\n"},
+      {1, 126, line_end::lf, a130 + "\n", "aaaa\n"},
+      {1, 127, line_end::lf, a130 + "\n", "aaaa\n"},
+      {1, 200, line_end::lf, a130 + "\n", "aaaa\n"},
+      {1, INT32_MAX - 1, line_end::lf, a130 + "\n", "aaaa\n"},
+      {1, INT32_MAX, line_end::lf, "ab\ncd\n", "ab\ncd\n"},
+      {1, -1, line_end::lf, "ab\ncd\n", "ab\ncd\n"},
+      {1, INT32_MIN, line_end::lf, "ab\ncd\n", "ab\ncd\n"},
+  };
+  for (const example& e : examples) {
+    SCOPED_TRACE("N=" + std::to_string(e.group_lines) + " K=" + std::to_string(e.cut_len) +
+                 " input " + testing::PrintToString(e.in));
+    const auto* in = reinterpret_cast<const unsigned char*>(e.in.data());
+    std::vector<unsigned char> out(trim_out_bound(e.in.size()));
+    reference_pass ref(e.group_lines, e.cut_len, e.variant);
+    EXPECT_EQ(std::string(out.begin(), out.begin() + ref.run(in, e.in.size(), out.data())), e.out);
+    trim_carry carry;
+    trim_start(&carry, e.group_lines, e.cut_len, e.variant);
+    const size_t made = trim_chunk(&carry, in, e.in.size(), out.data());
+    EXPECT_EQ(std::string(out.begin(), out.begin() + made), e.out);
+  }
+}
+
+using block = std::array<unsigned char, 64>;
+
+uint64_t lf_bits(const block& b) {
+  uint64_t m = 0;
+  for (size_t k = 0; k < b.size(); ++k) m |= uint64_t{b[k] == '\n'} << k;
+  return m;
+}
+
+TEST(lf_scan, both_scans_find_exactly_the_line_feeds) {
+  std::vector<block> blocks;
+  // One bit away from a line feed, or with its low bits: what a faulty
+  // compare or a borrow between bytes would take for one.
+  const unsigned char near[] = {0x0b, 0x8a, 0x09, 0x08, 0x0e, 0x1a, 0x4a, 0x2a,
+                                0x00, 0x80, 0x7f, 0xff, 0x01, 0xf5, '\r'};
+  for (const unsigned char around : near)
+    for (size_t k = 0; k < 64; ++k) {
+      block b;
+      b.fill(around);
+      b[k] = '\n';
+      blocks.push_back(b);
+      b.fill('\n');
+      b[k] = around;
+      blocks.push_back(b);
+    }
+  std::mt19937 rng(20260311);
+  for (int round = 0; round < 4000; ++round) {
+    block b;
+    for (unsigned char& c : b)
+      c = round % 4 ? (rng() % 3 ? near[rng() % sizeof near] : '\n') : rng();
+    blocks.push_back(b);
+  }
+  // At every offset from an aligned address: the loads must not need one.
+  alignas(64) unsigned char at[64 + 16];
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    const block& b = blocks[i];
+    unsigned char* p = at + i % 16;
+    std::memcpy(p, b.data(), b.size());
+    const uint64_t want = lf_bits(b);
+    ASSERT_EQ(lf_mask_plain(p), want) << testing::PrintToString(b);
+#ifdef __SSE2__
+    ASSERT_EQ(lf_mask_sse2(p), want) << testing::PrintToString(b);
+#endif
+  }
 }
 
 }  // namespace

@@ -2,12 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "cli/option_splitter.h"
 #include "cli/usage.h"
-#include "trim/platform.h"
 #include "trim/trim_job.h"
 
 namespace {
@@ -74,48 +71,35 @@ trim_settings scan_arguments(int argc, const char* const* argv) {
   return s;
 }
 
-bool names_staging_file(const std::string& name) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::path staging = fs::weakly_canonical(fs::absolute(staging_name, ec), ec);
-  if (ec) return false;
-  if (same_file(name, staging_name)) return true;
-  // Neither may exist yet: compare where the name leads once its links are
-  // followed. A link whose target is missing still leads to that target.
-  fs::path target = fs::absolute(file_path(name), ec);
-  for (int hops = 0; hops < 40 && !ec; ++hops) {
-    std::error_code link_ec;
-    if (!fs::is_symlink(fs::symlink_status(target, link_ec))) break;
-    const fs::path link = fs::read_symlink(target, ec);
-    target = link.is_absolute() ? link : target.parent_path() / link;
-  }
-  if (ec) return false;
-  const fs::path leads_to = fs::weakly_canonical(target, ec);
-  return !ec && same_path(leads_to, staging);
+namespace {
+
+int report(const run_failure& why) {
+  std::fputs(why.message.c_str(), stderr);
+  if (!why.result_in.empty()) std::fprintf(stderr, "the result is in %s\n", why.result_in.c_str());
+  return 1;
 }
+
+}  // namespace
 
 int run_tavlen(int argc, const char* const* argv) {
   const trim_settings s = scan_arguments(argc, argv);
   if (s.wants_usage != 0) show_usage(tavlen_version, s.wants_usage == 2 ? 1 : 0);
-  if (s.in_name.empty()) {
-    std::fprintf(stderr, "strlen() error: zero size of file name\n");
-    return 1;
+  run_failure why;
+  if (!check_names(s, &why)) return report(why);
+  trim_input in;
+  if (!open_input(s, &in, &why)) return report(why);
+  job_buffers buffers;
+  if (!allocate_buffers(in, &buffers, &why)) return report(why);
+  // Runs in one folder take turns, from before the input's first byte is
+  // read until the output is written.
+  staging_file staging;
+  if (!hold_staging(in, &staging, &why)) return report(why);
+  if (!staging.locked) {
+    std::fprintf(stderr, "flock() error: %s; runs in this folder must not overlap\n", staging_name);
   }
-  // A glob that matched three files would have the last one overwritten.
-  if (s.names > 2) {
-    std::fprintf(stderr, "argv error: %s is a third file name\n", s.third_name.c_str());
-    return 1;
-  }
-  for (const std::string* name : {&s.in_name, &s.out_name}) {
-    // Spellings this finds are refused before any file is opened; the
-    // trimming job refuses every other way to the file by what it opens.
-    if (names_staging_file(*name)) return refuse_staging_name(*name);
-  }
-  trim_job job;
-  if (job_setup(&job, s.in_name, s.out_name, size_cap, s.group_lines, s.cut_len, s.keep_tmp) == 0) {
-    return 1;
-  }
-  const int status = trim_pass(&job, s.crlf_mode != 0 ? line_end::crlf : line_end::lf);
-  job_teardown(&job);
-  return status;
+  if (!trim_pass(s, &in, &buffers, &staging, &why)) return report(why);
+  written_output out;
+  if (!stage_output(s, in, &buffers, staging, &out, &why)) return report(why);
+  if (!finish_staging(s, &staging, out, &why)) return report(why);
+  return 0;
 }

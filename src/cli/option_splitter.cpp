@@ -1,22 +1,13 @@
 #include "cli/option_splitter.h"
 
-#include <cstring>
+#include <string_view>
 
 void opt_split(opt_parts* parts, const char* arg) {
-  parts->whole = arg;
-  const size_t length = parts->whole.size();
-  size_t digit_count = 0;
-  while (digit_count < length) {
-    const char c = parts->whole[length - 1 - digit_count];
-    if (c < '0' || c > '9') break;
-    ++digit_count;
-  }
-  // Arguments longer than 2 GiB cannot reach a command line.
-  parts->length = static_cast<int32_t>(length);
-  parts->digit_count = static_cast<int32_t>(digit_count);
-  parts->prefix_length = parts->length - parts->digit_count;
-  parts->prefix.assign(parts->whole, 0, length - digit_count);
-  parts->digits.assign(parts->whole, length - digit_count, digit_count);
+  const std::string_view whole(arg);
+  // npos + 1 is 0: an argument of digits alone is all digits.
+  const size_t digits_at = whole.find_last_not_of("0123456789") + 1;
+  parts->prefix.assign(whole.substr(0, digits_at));
+  parts->digits.assign(whole.substr(digits_at));
 }
 
 int32_t opt_number(const opt_parts* parts) {

@@ -6,10 +6,6 @@
 #include <string>
 
 struct opt_parts {
-  std::string whole;
-  int32_t length = 0;
-  int32_t digit_count = 0;
-  int32_t prefix_length = 0;
   std::string prefix;
   std::string digits;
 };

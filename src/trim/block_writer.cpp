@@ -2,57 +2,52 @@
 
 #include <system_error>
 
-namespace {
-
-void write_blocks(block_writer* w) {
-  std::unique_lock<std::mutex> hold(w->lock);
-  for (;;) {
-    w->turn.wait(hold, [w] { return w->full || w->stopping; });
-    if (!w->full) return;
-    hold.unlock();
-    const bool written = write_all(w->to, w->block, w->size);
-    hold.lock();
-    w->failed = w->failed || !written;
-    w->full = false;
-    w->turn.notify_all();
-  }
-}
-
-}  // namespace
-
-void writer_start(block_writer* w, os_file to) {
-  w->to = to;
+block_writer::block_writer(os_file to) : to_(to) {
   try {
-    w->thread = std::thread(write_blocks, w);
+    thread_ = std::thread(&block_writer::write_blocks, this);
   } catch (const std::system_error&) {
     // One thread is all it takes to write; the caller's will do.
   }
 }
 
-bool writer_put(block_writer* w, const unsigned char* block, size_t size) {
-  if (!w->thread.joinable()) {
-    w->failed = w->failed || !write_all(w->to, block, size);
-    return !w->failed;
+void block_writer::write_blocks() {
+  std::unique_lock<std::mutex> hold(lock_);
+  for (;;) {
+    turn_.wait(hold, [this] { return full_ || stopping_; });
+    if (!full_) return;
+    hold.unlock();
+    const bool written = write_all(to_, block_, size_);
+    hold.lock();
+    failed_ = failed_ || !written;
+    full_ = false;
+    turn_.notify_all();
   }
-  std::unique_lock<std::mutex> hold(w->lock);
-  w->turn.wait(hold, [w] { return !w->full; });
-  if (w->failed) return false;
-  w->block = block;
-  w->size = size;
-  w->full = true;
-  w->turn.notify_all();
+}
+
+bool block_writer::put(const unsigned char* block, size_t size) {
+  if (!thread_.joinable()) {
+    failed_ = failed_ || !write_all(to_, block, size);
+    return !failed_;
+  }
+  std::unique_lock<std::mutex> hold(lock_);
+  turn_.wait(hold, [this] { return !full_; });
+  if (failed_) return false;
+  block_ = block;
+  size_ = size;
+  full_ = true;
+  turn_.notify_all();
   return true;
 }
 
-bool writer_stop(block_writer* w) {
-  if (w->thread.joinable()) {
+bool block_writer::finish() {
+  if (thread_.joinable()) {
     {
       // A block still handed over is written before the thread sees this.
-      const std::lock_guard<std::mutex> hold(w->lock);
-      w->stopping = true;
-      w->turn.notify_all();
+      const std::lock_guard<std::mutex> hold(lock_);
+      stopping_ = true;
+      turn_.notify_all();
     }
-    w->thread.join();
+    thread_.join();
   }
-  return !w->failed;
+  return !failed_;
 }

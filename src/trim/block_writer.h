@@ -10,21 +10,28 @@
 
 #include "trim/platform.h"
 
-struct block_writer {
-  os_file to;
-  std::thread thread;
-  std::mutex lock;
-  std::condition_variable turn;
-  const unsigned char* block = nullptr;  // handed over, not yet written
-  size_t size = 0;
-  bool full = false;
-  bool stopping = false;
-  bool failed = false;
-};
+class block_writer {
+ public:
+  explicit block_writer(os_file to);
+  block_writer(const block_writer&) = delete;
+  block_writer& operator=(const block_writer&) = delete;
+  ~block_writer() { finish(); }
+  // Waits until the block before is written, then hands this one over; the
+  // caller leaves it alone until the next call. False once a write has failed.
+  bool put(const unsigned char* block, size_t size);
+  // Writes what was handed over and ends the thread; false if any write failed.
+  bool finish();
 
-void writer_start(block_writer* w, os_file to);
-// Waits until the block before is written, then hands this one over; the
-// caller leaves it alone until the next call. False once a write has failed.
-bool writer_put(block_writer* w, const unsigned char* block, size_t size);
-// Waits for the last block and ends the thread; false if any write failed.
-bool writer_stop(block_writer* w);
+ private:
+  void write_blocks();
+
+  os_file to_;
+  std::thread thread_;
+  std::mutex lock_;
+  std::condition_variable turn_;
+  const unsigned char* block_ = nullptr;  // handed over, not yet written
+  size_t size_ = 0;
+  bool full_ = false;
+  bool stopping_ = false;
+  bool failed_ = false;
+};

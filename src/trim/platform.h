@@ -13,6 +13,29 @@ struct os_file {
   intptr_t handle = -1;
 };
 
+// False when closing reports that earlier writes were lost.
+bool close_file(os_file* f);
+
+// An open file that closes itself; close() is for when the result matters.
+class owned_file {
+ public:
+  owned_file() = default;
+  owned_file(const owned_file&) = delete;
+  owned_file& operator=(const owned_file&) = delete;
+  ~owned_file() { close_file(&file_); }
+  os_file get() const { return file_; }
+  bool is_open() const { return file_.handle != -1; }
+  // Takes over `f`, closing what was held before.
+  void reset(os_file f) {
+    close_file(&file_);
+    file_ = f;
+  }
+  bool close() { return close_file(&file_); }
+
+ private:
+  os_file file_;
+};
+
 // Which file an open handle reaches: device and inode, or volume serial number
 // and file index.
 struct file_id {
@@ -60,6 +83,8 @@ bool open_for_writing(const std::string& name, open_mode mode, os_file* f);
 
 // Bytes read, 0 at the end, -1 on failure.
 int64_t read_some(os_file f, void* buf, size_t n);
+// Bytes written, at least one, or -1 on failure.
+int64_t write_some(os_file f, const void* buf, size_t n);
 bool write_all(os_file f, const void* buf, size_t n);
 bool truncate_to_empty(os_file f);
 bool rewind_file(os_file f);
@@ -76,10 +101,11 @@ bool lock_exclusive(os_file f);
 bool add_name(const std::string& existing, const std::string& name);
 // Removes `name` if it still names the file `id`; true when it is gone.
 bool remove_name(const std::string& name, const file_id& id);
-// True when `name`, its links followed, still leads to the file `id`.
-bool names_file(const std::string& name, const file_id& id);
-// False when closing reports that earlier writes were lost.
-bool close_file(os_file* f);
+// True when `name` still leads to the file `id`; a symbolic link at the name
+// itself is followed only when asked to.
+bool name_leads_to(const std::string& name, const file_id& id, bool follow_links);
+// Readable and writable by its owner only, where the system has owners.
+bool make_private(os_file f);
 
 // Copies the rest of `from` to `to`, inside the kernel where the platform can.
 // Returns true when `from` reached its end; false leaves both files at the
@@ -97,22 +123,10 @@ bool same_path(const std::filesystem::path& a, const std::filesystem::path& b);
 // Where the last component of a name starts: after its last separator.
 size_t name_start(const std::string& name);
 
-// The staging file, held open and exclusively while this run uses it; the
-// system drops the hold when the process ends, however it ends.
-struct staging_lock {
-  os_file file;
-  file_id id;
-  bool created = false;  // by this run
-};
-
-enum class staging_status { held, held_without_lock, unusable };
-
-// Opens the staging file `name`, creating it readable by its owner only,
-// without following a link, and waits until no other run holds it. It is
-// refused (unusable) unless it is a regular file owned by the user. One that
-// still has another name once it is held (a run killed while it kept its
-// result there, or a link someone made) is left to that name, and a new one
-// made. Where the file system has no locks it is used without waiting.
-staging_status lock_staging(const char* name, staging_lock* lock);
-// False when closing reports that earlier writes were lost.
-bool unlock_staging(staging_lock* lock);
+// The program's own staging file, opened for reading and writing without
+// following a link: new (and its owner's only), or the one that exists.
+enum class own_open { opened, exists, missing, busy, failed };
+own_open open_staging_file(const char* name, bool create, os_file* f);
+// The pause before trying again a name that is busy: removed, but still open
+// in another run (Windows).
+void wait_for_name();

@@ -82,16 +82,12 @@ int64_t read_some(os_file f, void* buf, size_t n) {
   }
 }
 
-bool write_all(os_file f, const void* buf, size_t n) {
-  const char* at = static_cast<const char*>(buf);
-  while (n > 0) {
-    const ssize_t put = write(fd_of(f), at, n);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    at += put;
-    n -= static_cast<size_t>(put);
+int64_t write_some(os_file f, const void* buf, size_t n) {
+  for (;;) {
+    const ssize_t put = write(fd_of(f), buf, n);
+    if (put > 0) return put;
+    if (put == 0 || errno != EINTR) return -1;
   }
-  return true;
 }
 
 bool truncate_to_empty(os_file f) {
@@ -150,9 +146,14 @@ bool add_name(const std::string& existing, const std::string& name) {
   return link(existing.c_str(), name.c_str()) == 0;
 }
 
-bool names_file(const std::string& name, const file_id& id) {
+bool name_leads_to(const std::string& name, const file_id& id, bool follow_links) {
   struct stat named;
-  return stat(name.c_str(), &named) == 0 && id_of(named) == id;
+  return fstatat(AT_FDCWD, name.c_str(), &named, follow_links ? 0 : AT_SYMLINK_NOFOLLOW) == 0 &&
+         id_of(named) == id;
+}
+
+bool make_private(os_file f) {
+  return fchmod(fd_of(f), 0600) == 0;
 }
 
 bool remove_name(const std::string& name, const file_id& id) {
@@ -196,53 +197,13 @@ size_t name_start(const std::string& name) {
   return slash == std::string::npos ? 0 : slash + 1;
 }
 
-staging_status lock_staging(const char* name, staging_lock* lock) {
-  for (;;) {
-    // Made here, or found: a run that fails before writing removes only the
-    // one it made.
-    bool created = true;
-    int fd = open_own(name, O_RDWR | O_CREAT | O_EXCL, 0600);
-    if (fd < 0 && errno == EEXIST) {
-      created = false;
-      fd = open_own(name, O_RDWR, 0);
-      if (fd < 0 && errno == ENOENT) continue;
-    }
-    if (fd < 0) return staging_status::unusable;
-    os_file file{fd};
-    file_facts facts;
-    if (!describe(file, &facts) || !facts.regular || !facts.owned) {
-      close(fd);
-      return staging_status::unusable;
-    }
-    const bool locked = lock_exclusive(file);
-    // The run we waited for may have removed the file (or just had, when it
-    // was opened): a lock on a file that no longer has the name holds nothing.
-    struct stat named;
-    if (fstatat(AT_FDCWD, name, &named, AT_SYMLINK_NOFOLLOW) != 0 || id_of(named) != facts.id) {
-      close(fd);
-      continue;
-    }
-    if (!describe(file, &facts)) {
-      close(fd);
-      return staging_status::unusable;
-    }
-    // A result kept by an older version may be readable by others: fchmod,
-    // once no other name shares the file.
-    if (facts.links == 1 && fchmod(fd, 0600) != 0) {
-      close(fd);
-      return staging_status::unusable;
-    }
-    if (facts.links == 1) {
-      *lock = {file, facts.id, created};
-      return locked ? staging_status::held : staging_status::held_without_lock;
-    }
-    // Writing it would change what the other name holds: the name goes.
-    const bool set_aside = remove_name(name, facts.id);
-    close(fd);
-    if (!set_aside) return staging_status::unusable;
-  }
+own_open open_staging_file(const char* name, bool create, os_file* f) {
+  f->handle = open_own(name, O_RDWR | (create ? O_CREAT | O_EXCL : 0), 0600);
+  if (f->handle >= 0) return own_open::opened;
+  if (errno == EEXIST) return own_open::exists;
+  return errno == ENOENT ? own_open::missing : own_open::failed;
 }
 
-bool unlock_staging(staging_lock* lock) {
-  return close_file(&lock->file);
+void wait_for_name() {
+  // A removed name is free at once here.
 }

@@ -94,16 +94,11 @@ int64_t read_some(os_file f, void* buf, size_t n) {
   return error == ERROR_MORE_DATA ? static_cast<int64_t>(got) : -1;
 }
 
-bool write_all(os_file f, const void* buf, size_t n) {
-  const char* at = static_cast<const char*>(buf);
-  while (n > 0) {
-    DWORD put = 0;
-    const DWORD want = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n);
-    if (!WriteFile(handle_of(f), at, want, &put, nullptr) || put == 0) return false;
-    at += put;
-    n -= put;
-  }
-  return true;
+int64_t write_some(os_file f, const void* buf, size_t n) {
+  DWORD put = 0;
+  const DWORD want = n > 0x40000000 ? 0x40000000 : static_cast<DWORD>(n);
+  if (!WriteFile(handle_of(f), buf, want, &put, nullptr) || put == 0) return -1;
+  return put;
 }
 
 bool truncate_to_empty(os_file f) {
@@ -154,13 +149,18 @@ bool remove_name(const std::string& name, const file_id& id) {
   return CloseHandle(h) && removed;
 }
 
-bool names_file(const std::string& name, const file_id& id) {
-  HANDLE h = CreateFileW(wide_name(name).c_str(), 0, share_all, nullptr, OPEN_EXISTING, 0, nullptr);
+bool name_leads_to(const std::string& name, const file_id& id, bool follow_links) {
+  HANDLE h = CreateFileW(wide_name(name).c_str(), 0, share_all, nullptr, OPEN_EXISTING,
+                         follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   file_facts facts;
   const bool same = describe(file_of(h), &facts) && facts.id == id;
   CloseHandle(h);
   return same;
+}
+
+bool make_private(os_file) {
+  return true;  // the folder's permissions decide who reads it
 }
 
 bool close_file(os_file* f) {
@@ -194,74 +194,23 @@ size_t name_start(const std::string& name) {
   return separator == std::string::npos ? 0 : separator + 1;
 }
 
-staging_status lock_staging(const char* name, staging_lock* lock) {
+own_open open_staging_file(const char* name, bool create, os_file* f) {
   const std::wstring wide = wide_name(name);
-  const auto open_staging = [&](DWORD disposition) {
-    return CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, share_all, nullptr,
-                       disposition, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  };
-  for (int pending = 0; pending < 2000;) {
-    // Made here, or found: a run that fails before writing removes only the
-    // one it made.
-    bool created = true;
-    HANDLE h = open_staging(CREATE_NEW);
-    DWORD error = h == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
-    if (error == ERROR_FILE_EXISTS) {
-      created = false;
-      h = open_staging(OPEN_EXISTING);
-      error = h == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
-      if (error == ERROR_FILE_NOT_FOUND) continue;
-    }
-    if (h == INVALID_HANDLE_VALUE) {
-      // A removed file keeps its name, unopenable, until the last run that
-      // waited on it lets go: then try again, for a while.
-      if (error != ERROR_ACCESS_DENIED ||
-          GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        return staging_status::unusable;
-      }
-      ++pending;
-      Sleep(1);
-      continue;
-    }
-    os_file file = file_of(h);
-    file_facts facts;
-    if (!describe(file, &facts) || !facts.regular) {
-      CloseHandle(h);
-      return staging_status::unusable;
-    }
-    const bool locked = lock_exclusive(file);
-    // The run we waited for may have removed the file: a lock on a file that
-    // no longer has the name holds nothing.
-    HANDLE named = CreateFileW(wide.c_str(), 0, share_all, nullptr, OPEN_EXISTING,
-                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    file_facts named_facts;
-    const bool ours = named != INVALID_HANDLE_VALUE && describe(file_of(named), &named_facts) &&
-                      named_facts.id == facts.id;
-    if (named != INVALID_HANDLE_VALUE) CloseHandle(named);
-    if (!ours) {
-      CloseHandle(h);
-      continue;
-    }
-    if (!describe(file, &facts)) {
-      CloseHandle(h);
-      return staging_status::unusable;
-    }
-    if (facts.links == 1) {
-      *lock = {file, facts.id, created};
-      return locked ? staging_status::held : staging_status::held_without_lock;
-    }
-    // Writing it would change what the other name holds: the name goes.
-    // Through the handle, which removes the name it was opened by.
-    FILE_DISPOSITION_INFO remove = {TRUE};
-    const bool set_aside =
-        SetFileInformationByHandle(h, FileDispositionInfo, &remove, sizeof remove);
-    CloseHandle(h);
-    if (!set_aside) return staging_status::unusable;
+  *f = file_of(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, share_all, nullptr,
+                           create ? CREATE_NEW : OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr));
+  if (f->handle != -1) return own_open::opened;
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_EXISTS) return own_open::exists;
+  if (error == ERROR_FILE_NOT_FOUND) return own_open::missing;
+  // A removed file keeps its name, unopenable, until the last run that
+  // waited on it lets go.
+  if (error == ERROR_ACCESS_DENIED && GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    return own_open::busy;
   }
-  return staging_status::unusable;
+  return own_open::failed;
 }
 
-bool unlock_staging(staging_lock* lock) {
-  // Closing the handle ends the lock.
-  return close_file(&lock->file);
+void wait_for_name() {
+  Sleep(1);
 }

@@ -3,17 +3,10 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
-#include "trim/delay_window.h"
+#include "trim/lf_scan.h"
 
 namespace {
-
-int32_t window_len_for_cut(int32_t cut_len) {
-  return static_cast<int32_t>(static_cast<uint32_t>(cut_len) + 1u);
-}
 
 unsigned char* put_line_end(unsigned char* out, line_end variant) {
   if (variant == line_end::crlf) *out++ = '\r';
@@ -23,45 +16,13 @@ unsigned char* put_line_end(unsigned char* out, line_end variant) {
 
 constexpr size_t block = 64;
 
-// Bit k set when p[k] is a line feed, for the 64 bytes at p.
-#ifdef __SSE2__
-// Sixteen bytes a compare: every x86-64 processor has SSE2.
-uint64_t lf_mask(const unsigned char* p) {
-  const __m128i lf = _mm_set1_epi8('\n');
-  uint64_t m = 0;
-  for (int k = 0; k < 4; ++k) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
-    m |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf))))
-         << (16 * k);
-  }
-  return m;
-}
-#else
-// Eight bytes at a time in plain integer arithmetic.
-uint64_t lf_mask(const unsigned char* p) {
-  constexpr uint64_t low7 = 0x7f7f7f7f7f7f7f7full;
-  constexpr uint64_t lf_bytes = 0x0a0a0a0a0a0a0a0aull;
-  uint64_t m = 0;
-  for (int k = 0; k < 8; ++k) {
-    uint64_t w;
-    std::memcpy(&w, p + 8 * k, 8);
-    w ^= lf_bytes;  // a line feed is now a zero byte
-    // High bit set in exactly the zero bytes (no borrow between bytes).
-    const uint64_t zero = ~(((w & low7) + low7) | w | low7);
-    // Gather the eight high bits into one byte, lowest address first.
-    const uint64_t bits = ((zero >> 7) * 0x0102040810204080ull) >> 56;
-    m |= bits << (8 * k);
-  }
-  return m;
-}
-#endif
-
 }  // namespace
 
 int32_t delay_for_cut(int32_t cut_len) {
-  const int32_t window_len = window_len_for_cut(cut_len);
+  // The largest cut wraps to an empty window, which holds nothing back.
+  const int32_t window_len = static_cast<int32_t>(static_cast<uint32_t>(cut_len) + 1u);
   if (window_len <= 1) return 0;
-  return std::min(window_len, win_slots - 1) - 1;
+  return std::min(window_len - 1, max_delay);
 }
 
 void trim_start(trim_carry* c, int32_t group_lines, int32_t cut_len, line_end variant) {
@@ -129,34 +90,5 @@ size_t trim_chunk(trim_carry* c, const unsigned char* in, size_t n, unsigned cha
   std::memcpy(c->held, o, keep);
   c->held_len = static_cast<int32_t>(keep);
   c->lines_seen = lines_seen;
-  return o - out;
-}
-
-void reference_start(reference_carry* c, int32_t group_lines, int32_t cut_len, line_end variant) {
-  c->group_lines = group_lines;
-  c->window_len = window_len_for_cut(cut_len);
-  c->variant = variant;
-  c->lines_seen = 0;
-  the_window.window_len = c->window_len;
-  win_reset(c->window_len, win_filler);
-}
-
-size_t reference_chunk(reference_carry* c, const unsigned char* in, size_t n, unsigned char* out) {
-  unsigned char* o = out;
-  for (size_t i = 0; i < n; ++i) {
-    const unsigned char byte = in[i];
-    bool group_end = false;
-    if (byte == '\n' && ++c->lines_seen >= c->group_lines) group_end = true;
-    win_pop();
-    win_push(byte);
-    if (group_end) {
-      o = put_line_end(o, c->variant);
-      win_reset(c->window_len, win_filler);
-      c->lines_seen = 0;
-    } else {
-      unsigned char oldest = 0;
-      if (win_peek(&oldest) == 0) *o++ = oldest;
-    }
-  }
   return o - out;
 }

@@ -8,18 +8,22 @@
 
 enum class line_end { lf, crlf };
 
+// The most bytes cut in front of a group-ending line feed, whatever the cut.
 inline constexpr int32_t max_delay = 126;
 
 struct trim_carry {
   int32_t group_lines;  // line feeds that close a group (values below 1 act as 1)
-  int32_t delay;        // bytes cut in front of a group-ending line feed, 0..126
+  int32_t delay;        // bytes cut in front of a group-ending line feed, 0..max_delay
   line_end variant;
   int32_t lines_seen;  // line feeds since the last group end
   int32_t held_len;
   unsigned char held[max_delay];  // the group's newest bytes, not yet written
 };
+// A chunk ends holding back up to `delay` bytes, which must fit.
+static_assert(sizeof(trim_carry::held) == max_delay);
 
-// A chunk of n bytes never yields more than this many.
+// A chunk of n bytes never yields more than this many: the held bytes go
+// first, and a line feed can grow into CR LF.
 inline constexpr size_t trim_out_bound(size_t n) {
   return 2 * n + max_delay + 1;
 }
@@ -32,15 +36,3 @@ void trim_start(trim_carry* c, int32_t group_lines, int32_t cut_len, line_end va
 // Trims in[0, n) into out, which has room for trim_out_bound(n) bytes; returns
 // the bytes written. Block-wise: 64 bytes are searched and copied at once.
 size_t trim_chunk(trim_carry* c, const unsigned char* in, size_t n, unsigned char* out);
-
-// The same job a byte at a time through the delay window; the reference that
-// trim_chunk is checked against.
-struct reference_carry {
-  int32_t group_lines;
-  int32_t window_len;
-  line_end variant;
-  int32_t lines_seen;
-};
-
-void reference_start(reference_carry* c, int32_t group_lines, int32_t cut_len, line_end variant);
-size_t reference_chunk(reference_carry* c, const unsigned char* in, size_t n, unsigned char* out);

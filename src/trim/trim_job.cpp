@@ -1,36 +1,53 @@
 #include "trim/trim_job.h"
 
-#include "trim/block_writer.h"
-
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
+#include "trim/block_writer.h"
+
 namespace {
 
-int fail(const char* call, const std::string& name) {
-  std::fprintf(stderr, "%s error: %s\n", call, name.c_str());
-  return 1;
+bool failed(run_failure* why, const char* call, const std::string& name,
+            const std::string& result_in = "") {
+  why->message = std::string(call) + " error: " + name + "\n";
+  why->result_in = result_in;
+  return false;
 }
 
-// The second line of a failure that left a whole result behind.
-int result_is_in(const std::string& name) {
-  std::fprintf(stderr, "the result is in %s\n", name.c_str());
-  return 1;
+bool refused_as_staging(run_failure* why, const std::string& name,
+                        const std::string& result_in = "") {
+  return failed(why, staging_name, name + " is the staging file", result_in);
 }
 
-// Copies the whole staging file to `to` through `buf`; on failure says so.
-int copy_staged(os_file from, os_file to, const std::string& to_name, unsigned char* buf,
-                size_t buf_size) {
-  if (!rewind_file(from)) return fail("fread()", staging_name);
-  if (copy_in_kernel(from, to)) return 0;
+// Best effort, and never through a link or into another user's file: the
+// message on standard error is what the user reads.
+void log_error(const char* message, const std::string& name) {
+  owned_file log;
+  os_file f;
+  if (!open_for_writing(error_log_name, open_mode::working_file, &f)) return;
+  log.reset(f);
+  file_facts facts;
+  if (describe(f, &facts) && own_plain_file(facts) && truncate_to_empty(f)) {
+    const std::string entry = std::string(message) + " " + name;
+    write_all(f, entry.data(), entry.size());
+  }
+}
+
+// Copies the whole staging file to `to` through the first half of combo.
+bool copy_staged(const staging_file& staging, os_file to, const std::string& to_name,
+                 job_buffers* b, run_failure* why) {
+  const os_file from = staging.file.get();
+  if (!rewind_file(from)) return failed(why, "fread()", staging_name);
+  if (copy_in_kernel(from, to)) return true;
   for (;;) {
-    const int64_t got = read_some(from, buf, buf_size);
-    if (got < 0) return fail("fread()", staging_name);
-    if (got == 0) return 0;
-    if (!write_all(to, buf, static_cast<size_t>(got))) return fail("fwrite()", to_name);
+    const int64_t got = read_some(from, b->combo.get(), b->half);
+    if (got < 0) return failed(why, "fread()", staging_name);
+    if (got == 0) return true;
+    if (!write_all(to, b->combo.get(), static_cast<size_t>(got))) {
+      return failed(why, "fwrite()", to_name);
+    }
   }
 }
 
@@ -44,101 +61,285 @@ bool same_place(const std::string& a, const std::string& b) {
   return !ec_a && !ec_b && same_path(pa, pb);
 }
 
+// True when both names reach one existing file, by any spelling or link.
+bool same_file(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return std::filesystem::equivalent(file_path(a), file_path(b), ec);
+}
+
+std::string folder_of(const std::string& name) {
+  return name.substr(0, name_start(name));
+}
+
 // A second name for the result, made and on disk before an in-place run
 // truncates the only other copy: binary.tmp is reused by every run. In the
-// current directory it is a link; where that directory lives in RAM, a copy
-// beside the output.
-struct kept_result {
-  std::string name;  // empty until it is made
-  file_id id;
-};
-
-bool link_result(const staging_lock& staging, const std::string& out_name, kept_result* kept) {
-  if (!survives_power_cut("") || !sync_file(staging.file)) return false;
+// current directory it is a link; where that directory lives in RAM (or
+// takes no link), a private copy beside the output.
+bool link_result(const staging_file& staging, const std::string& out_name, written_output* out) {
+  if (!survives_power_cut("") || !sync_file(staging.file.get())) return false;
   for (int attempt = 0; attempt < 10; ++attempt) {
     const std::string name = kept_result_name("", out_name, staging.id, attempt);
-    if (add_name(staging_name, name)) {
-      if (sync_directory("")) {
-        *kept = {name, staging.id};
-        return true;
-      }
+    if (!add_name(staging_name, name)) continue;
+    if (!sync_directory("")) {
       remove_name(name, staging.id);
       return false;
     }
+    out->kept = name;
+    out->kept_id = staging.id;
+    return true;
   }
   return false;
 }
 
-bool copy_result(const trim_job* r, const staging_lock& staging, kept_result* kept) {
-  const std::string dir = r->out_name.substr(0, name_start(r->out_name));
-  os_file copy;
-  for (int attempt = 0; attempt < 10 && copy.handle == -1; ++attempt) {
-    kept->name = kept_result_name(dir, r->out_name, staging.id, attempt);
-    open_for_writing(kept->name, open_mode::new_private_file, &copy);
-  }
-  if (copy.handle == -1) {
-    kept->name.clear();
-    return false;
+bool copy_result(const staging_file& staging, const std::string& out_name, job_buffers* b,
+                 written_output* out) {
+  const std::string dir = folder_of(out_name);
+  owned_file copy;
+  std::string name;
+  for (int attempt = 0; attempt < 10 && !copy.is_open(); ++attempt) {
+    os_file f;
+    name = kept_result_name(dir, out_name, staging.id, attempt);
+    if (open_for_writing(name, open_mode::new_private_file, &f)) copy.reset(f);
   }
   file_facts facts;
-  bool made = describe(copy, &facts);
-  kept->id = facts.id;
-  made = made &&
-         copy_staged(staging.file, copy, kept->name, r->combo, trim_out_bound(r->read_size)) == 0 &&
-         sync_file(copy);
-  made = close_file(&copy) && made && sync_directory(dir);
+  if (!copy.is_open() || !describe(copy.get(), &facts)) return false;
+  run_failure ignored;
+  const bool made = copy_staged(staging, copy.get(), name, b, &ignored) && sync_file(copy.get()) &&
+                    copy.close() && sync_directory(dir);
   if (!made) {
-    remove_name(kept->name, kept->id);
-    kept->name.clear();
+    copy.close();
+    remove_name(name, facts.id);
+    return false;
   }
-  return made;
+  out->kept = name;
+  out->kept_id = facts.id;
+  return true;
+}
+
+// Another program wrote the file, or put a new one in its place, while this
+// run read it or waited for it: that version is not this run's to replace.
+bool changed_since_read(const trim_input& in, const std::string& out_name, const file_facts& facts,
+                        bool in_place) {
+  if (in_place) return !same_version(facts, in.read);
+  // The name the input was read from now leads to another file.
+  return in.read.regular && same_place(in.name, out_name);
 }
 
 // The output is open and is not the staging file. Writing it waits for any
 // other run that writes it. When it is the input, the input's only copy is
 // about to be replaced: the result is on disk under a name of its own first,
 // and the new output before that name goes.
-int fill_output(const trim_job* r, const staging_lock& staging, os_file out, file_facts facts,
-                const std::string& out_name, kept_result* kept) {
-  const bool in_place = facts.regular && facts.id == r->in_id;
-  // The name the input was read from now leads to another file: the input
-  // was replaced during the run, and its new version is not this run's.
-  if (!in_place && facts.regular && r->in_read.regular && same_place(r->in_name, out_name)) {
-    fail("fwrite()", out_name + " changed since it was read");
-    return result_is_in(staging_name);
-  }
+bool fill_output(const trim_input& in, job_buffers* b, const staging_file& staging, os_file to,
+                 file_facts facts, const std::string& out_name, written_output* out,
+                 run_failure* why) {
+  if (facts.id == staging.id) return refused_as_staging(why, out_name, staging_name);
+  const bool in_place = facts.regular && facts.id == in.opened.id;
   if (facts.regular) {
-    lock_exclusive(out);
-    if (!describe(out, &facts)) {
-      fail("fopen()", out_name);
-      return result_is_in(staging_name);
+    lock_exclusive(to);
+    if (!describe(to, &facts)) return failed(why, "fopen()", out_name, staging_name);
+    if (changed_since_read(in, out_name, facts, in_place) ||
+        !name_leads_to(out_name, facts.id, true)) {
+      return failed(why, "fwrite()", out_name + " changed since it was read", staging_name);
     }
   }
-  // Another program wrote the file, or put a new one in its place, while
-  // this run read it or waited for it: that version is not this run's.
-  if ((in_place && !same_version(facts, r->in_read)) ||
-      (facts.regular && !names_file(out_name, facts.id))) {
-    fail("fwrite()", out_name + " changed since it was read");
-    return result_is_in(staging_name);
+  if (in_place && !link_result(staging, out_name, out) && !copy_result(staging, out_name, b, out)) {
+    const std::string dir = survives_power_cut("") ? "" : folder_of(out_name);
+    return failed(why, "fopen()", kept_result_name(dir, out_name, staging.id, 0), staging_name);
   }
-  if (in_place && !link_result(staging, out_name, kept) && !copy_result(r, staging, kept)) {
-    const std::string dir = survives_power_cut("") ? "" : out_name.substr(0, name_start(out_name));
-    fail("fopen()", kept_result_name(dir, out_name, staging.id, 0));
-    return result_is_in(staging_name);
+  const std::string whole = out->kept.empty() ? std::string(staging_name) : out->kept;
+  if (facts.regular && facts.size > 0 && !truncate_to_empty(to)) {
+    return failed(why, "fwrite()", out_name, whole);
   }
-  const std::string& whole = kept->name.empty() ? std::string(staging_name) : kept->name;
-  if (facts.regular && facts.size > 0 && !truncate_to_empty(out)) {
-    fail("fwrite()", out_name);
-    return result_is_in(whole);
+  if (!copy_staged(staging, to, out_name, b, why)) {
+    why->result_in = whole;
+    return false;
   }
-  if (copy_staged(staging.file, out, out_name, r->combo, trim_out_bound(r->read_size)) != 0 ||
-      (in_place && !sync_file(out) && fail("fwrite()", out_name))) {
-    return result_is_in(whole);
-  }
-  return 0;
+  if (in_place && !sync_file(to)) return failed(why, "fwrite()", out_name, whole);
+  return true;
 }
 
 }  // namespace
+
+bool names_staging_file(const std::string& name) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path staging = fs::weakly_canonical(fs::absolute(staging_name, ec), ec);
+  if (ec) return false;
+  if (same_file(name, staging_name)) return true;
+  // Neither may exist yet: compare where the name leads once its links are
+  // followed. A link whose target is missing still leads to that target.
+  fs::path target = fs::absolute(file_path(name), ec);
+  for (int hops = 0; hops < 40 && !ec; ++hops) {
+    std::error_code link_ec;
+    if (!fs::is_symlink(fs::symlink_status(target, link_ec))) break;
+    const fs::path link = fs::read_symlink(target, ec);
+    target = link.is_absolute() ? link : target.parent_path() / link;
+  }
+  if (ec) return false;
+  const fs::path leads_to = fs::weakly_canonical(target, ec);
+  return !ec && same_path(leads_to, staging);
+}
+
+bool check_names(const trim_settings& s, run_failure* why) {
+  if (s.in_name.empty()) {
+    why->message = "strlen() error: zero size of file name\n";
+    return false;
+  }
+  // A glob that matched three files would have the last one overwritten.
+  if (s.names > 2) return failed(why, "argv", s.third_name + " is a third file name");
+  for (const std::string* name : {&s.in_name, &s.out_name}) {
+    // Spellings found here are refused before any file is opened; the job
+    // refuses every other way to the file by what it opens.
+    if (names_staging_file(*name)) return refused_as_staging(why, *name);
+  }
+  return true;
+}
+
+bool open_input(const trim_settings& s, trim_input* in, run_failure* why) {
+  in->name = s.in_name;
+  os_file f;
+  if (!open_for_reading(in->name, &f)) {
+    log_error("fopen() error-3:", in->name);
+    why->message = (s.crlf_mode != 0 ? "fopen() error-1: " : "fopen() error-2: ") + in->name + "\n";
+    return false;
+  }
+  in->file.reset(f);
+  // A pipe or a device has no size; the run reads it all the same.
+  if (!describe(f, &in->opened) || !in->opened.regular) {
+    in->opened.regular = false;
+    log_error("ftell() error:", in->name);
+  }
+  return true;
+}
+
+bool allocate_buffers(const trim_input& in, job_buffers* b, run_failure* why) {
+  const int64_t size = in.opened.regular ? in.opened.size : -1;
+  b->buf_size = size >= 0 && size < size_cap ? static_cast<int32_t>(size) : size_cap;
+  // Whole blocks whatever the size at open: a file may grow, and memory that
+  // is never touched costs nothing.
+  b->read_size = default_read_size;
+  b->half = round_to_pages(trim_out_bound(b->read_size));
+  b->in_buf = allocate_pages(b->read_size);
+  if (!b->in_buf) {
+    why->message = "malloc() error: " + std::to_string(b->buf_size) + " bytes";
+    return false;
+  }
+  b->combo = allocate_pages(2 * b->half);
+  if (!b->combo) {
+    why->message = "r->combo == NULL error: " + std::to_string(b->buf_size) + " bytes";
+    return false;
+  }
+  return true;
+}
+
+bool hold_staging(const trim_input& in, staging_file* staging, run_failure* why) {
+  if (!take_staging(staging)) return failed(why, "fopen()", staging_name);
+  if (staging->id == in.opened.id) return refused_as_staging(why, in.name);
+  return true;
+}
+
+bool trim_pass(const trim_settings& s, trim_input* in, job_buffers* b, staging_file* staging,
+               run_failure* why) {
+  // The turn is held: every byte read is of a version no other run in the
+  // folder changes meanwhile.
+  file_facts before;
+  const bool sized = describe(in->file.get(), &before) && before.regular;
+  const os_file from = in->file.get();
+  const os_file to = staging->file.get();
+  int64_t got = read_some(from, b->in_buf.get(), b->read_size);
+  if (got <= 0) {
+    // Nothing was written: a staging file kept from before stays as it was.
+    if (staging->created) remove_staging(*staging);
+    if (got < 0) return failed(why, "fread()", in->name);
+    why->message = "malloc() error: 0 bytes";
+    return false;
+  }
+  // Emptied once held, as a run we waited for may have grown it; an empty
+  // one is left alone, as truncating makes some file systems write the file
+  // out when it is closed.
+  file_facts staged;
+  bool written = describe(to, &staged) && (staged.size == 0 || truncate_to_empty(to));
+  trim_carry carry;
+  trim_start(&carry, s.group_lines, s.cut_len, s.crlf_mode != 0 ? line_end::crlf : line_end::lf);
+  unsigned char* out = b->combo.get();
+  size_t made = trim_chunk(&carry, b->in_buf.get(), static_cast<size_t>(got), out);
+  got = written ? read_some(from, b->in_buf.get(), b->read_size) : 0;
+  if (got <= 0) {
+    // One block: a thread would cost more than it saves.
+    written = written && write_all(to, out, made);
+  } else {
+    // Each trimmed block is written while the next is read and trimmed into
+    // the other half of combo.
+    block_writer writer(to);
+    for (written = writer.put(out, made); written && got > 0;
+         got = read_some(from, b->in_buf.get(), b->read_size)) {
+      out = out == b->combo.get() ? b->combo.get() + b->half : b->combo.get();
+      made = trim_chunk(&carry, b->in_buf.get(), static_cast<size_t>(got), out);
+      written = writer.put(out, made);
+    }
+    written = writer.finish() && written;
+  }
+  if (!written) {
+    failed(why, "fwrite()", staging_name);
+  } else if (got < 0) {
+    failed(why, "fread()", in->name);
+  } else if (sized && (!describe(from, &in->read) || !same_version(before, in->read))) {
+    failed(why, "fread()", in->name + " changed while it was read");
+  } else {
+    in->file.close();
+    return true;
+  }
+  // A partial result must not pass for a whole one.
+  remove_staging(*staging);
+  return false;
+}
+
+bool stage_output(const trim_settings& s, const trim_input& in, job_buffers* b,
+                  const staging_file& staging, written_output* out, run_failure* why) {
+  // draft.txt is the program's own name: never a link, a special file or
+  // another user's file; as the fallback, always a new file.
+  const bool named_draft = s.out_name == fallback_output_name;
+  owned_file to;
+  os_file f;
+  if (open_for_writing(s.out_name, named_draft ? open_mode::working_file : open_mode::named_output,
+                       &f)) {
+    to.reset(f);
+  } else if (!named_draft &&
+             open_for_writing(fallback_output_name, open_mode::new_working_file, &f)) {
+    to.reset(f);
+    out->fallback = true;
+  } else {
+    return failed(why, "fopen()", fallback_output_name, staging_name);
+  }
+  const std::string& out_name = out->fallback ? fallback_output_name : s.out_name;
+  file_facts facts;
+  const bool known = describe(f, &facts);
+  bool done = known && (!named_draft || own_plain_file(facts))
+                  ? fill_output(in, b, staging, f, facts, out_name, out, why)
+                  : failed(why, "fopen()", out_name, staging_name);
+  if (!to.close() && done) {
+    done = failed(why, "fwrite()", out_name, out->kept.empty() ? staging_name : out->kept);
+  }
+  // A fallback that failed was new, and holds no whole result.
+  if (!done && out->fallback && known) remove_name(fallback_output_name, facts.id);
+  return done;
+}
+
+bool finish_staging(const trim_settings& s, staging_file* staging, const written_output& out,
+                    run_failure* why) {
+  // The output holds the whole result (and, in place, is on disk).
+  if (!out.kept.empty()) remove_name(out.kept, out.kept_id);
+  if (s.keep_tmp == 0) remove_staging(*staging);
+  // A kept result must be whole; one that was removed no longer matters.
+  if (!release_staging(staging) && s.keep_tmp != 0) return failed(why, "fwrite()", staging_name);
+  if (out.fallback) {
+    // The output named was not written: a script must not go on as if it was.
+    why->message =
+        "fopen() error: " + s.out_name + "; the result is in " + fallback_output_name + "\n";
+    return false;
+  }
+  return true;
+}
 
 std::string kept_result_name(const std::string& dir, const std::string& out_name, const file_id& id,
                              int attempt) {
@@ -154,209 +355,4 @@ std::string kept_result_name(const std::string& dir, const std::string& out_name
   name.append(base).append(".trimmed-").append(std::to_string(id.index));
   if (attempt > 0) name.append("-").append(std::to_string(attempt + 1));
   return name;
-}
-
-bool same_file(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  return std::filesystem::equivalent(file_path(a), file_path(b), ec);
-}
-
-int refuse_staging_name(const std::string& name) {
-  std::fprintf(stderr, "%s error: %s is the staging file\n", staging_name, name.c_str());
-  return 1;
-}
-
-int job_setup(trim_job* r, const std::string& in_name, const std::string& out_name, int32_t cap,
-              int32_t group_lines, int32_t cut_len, int keep_tmp) {
-  r->in_buf = nullptr;
-  r->combo = nullptr;
-  r->in_name = in_name;
-  r->out_name = out_name;
-  r->buf_size = cap;
-  r->group_lines = group_lines;
-  r->keep_tmp = keep_tmp;
-  r->cut_len = cut_len;
-  if (!open_for_reading(r->in_name, &r->in)) {
-    log_error("fopen() error-3:", r->in_name);
-    return 1;  // the pass reports it
-  }
-  r->file_size = probe_size(r);
-  if (r->file_size >= 0 && r->file_size < r->buf_size) {
-    r->buf_size = static_cast<int32_t>(r->file_size);
-  }
-  // A size of 0 may be wrong (files made on the fly): only a read tells.
-  r->read_size = r->file_size > 0 ? std::min(static_cast<size_t>(r->buf_size), default_read_size)
-                                  : default_read_size;
-  r->in_buf = static_cast<unsigned char*>(std::malloc(r->read_size));
-  if (r->in_buf == nullptr) {
-    std::fprintf(stderr, "malloc() error: %d bytes", r->buf_size);
-    job_teardown(r);
-    return 0;
-  }
-  r->combo = static_cast<unsigned char*>(std::malloc(2 * trim_out_bound(r->read_size)));
-  if (r->combo == nullptr) {
-    std::fprintf(stderr, "r->combo == NULL error: %d bytes", r->buf_size);
-    job_teardown(r);
-    return 0;
-  }
-  return 1;
-}
-
-int64_t probe_size(trim_job* r) {
-  file_facts facts;
-  const bool known = describe(r->in, &facts);
-  r->in_id = facts.id;
-  if (!known || !facts.regular) {
-    log_error("ftell() error:", r->in_name);
-    return -1;
-  }
-  return facts.size;
-}
-
-void log_error(const char* message, const std::string& name) {
-  // Best effort, and never through a link or into another user's file: the
-  // message on standard error is what the user reads.
-  os_file log;
-  if (!open_for_writing(error_log_name, open_mode::working_file, &log)) return;
-  file_facts facts;
-  if (describe(log, &facts) && own_plain_file(facts) && truncate_to_empty(log)) {
-    const std::string entry = std::string(message) + " " + name;
-    write_all(log, entry.data(), entry.size());
-  }
-  close_file(&log);
-}
-
-namespace {
-
-// Runs with the turn held, so every byte it reads is of the version no other
-// run in the folder changes meanwhile.
-int trim_pass_held(trim_job* r, line_end variant, const staging_lock& staging) {
-  file_facts before;
-  const bool sized = describe(r->in, &before) && before.regular;
-  int64_t got = read_some(r->in, r->in_buf, r->read_size);
-  if (got <= 0) {
-    // Nothing was written: a staging file kept from before stays as it was.
-    if (staging.created) remove_name(staging_name, staging.id);
-    if (got < 0) return fail("fread()", r->in_name);
-    std::fprintf(stderr, "malloc() error: %d bytes", 0);
-    return 1;
-  }
-  // Its size now, not when it was opened: a run we waited for may have grown
-  // it. An empty one is left alone, as truncating makes some file systems
-  // write the file out when it is closed.
-  file_facts staged;
-  if (!describe(staging.file, &staged) || (staged.size > 0 && !truncate_to_empty(staging.file))) {
-    remove_name(staging_name, staging.id);
-    return fail("fwrite()", staging_name);
-  }
-  trim_carry carry;
-  trim_start(&carry, r->group_lines, r->cut_len, variant);
-  // Each trimmed block is written while the next is read and trimmed into
-  // the other half of combo.
-  block_writer writer;
-  writer_start(&writer, staging.file);
-  unsigned char* out = r->combo + trim_out_bound(r->read_size);
-  for (; got > 0; got = read_some(r->in, r->in_buf, r->read_size)) {
-    out = out == r->combo ? r->combo + trim_out_bound(r->read_size) : r->combo;
-    const size_t made = trim_chunk(&carry, r->in_buf, static_cast<size_t>(got), out);
-    if (!writer_put(&writer, out, made)) break;
-  }
-  int status = 0;
-  if (!writer_stop(&writer)) {
-    status = fail("fwrite()", staging_name);
-  } else if (got < 0) {
-    status = fail("fread()", r->in_name);
-  } else if (sized && (!describe(r->in, &r->in_read) || !same_version(before, r->in_read))) {
-    status = fail("fread()", r->in_name + " changed while it was read");
-  }
-  // A partial result must not pass for a whole one.
-  if (status != 0) {
-    remove_name(staging_name, staging.id);
-    return status;
-  }
-  close_file(&r->in);
-  return stage_output(r, staging);
-}
-
-}  // namespace
-
-int trim_pass(trim_job* r, line_end variant) {
-  if (r->in.handle == -1) {
-    std::fprintf(stderr,
-                 variant == line_end::crlf ? "fopen() error-1: %s\n" : "fopen() error-2: %s\n",
-                 r->in_name.c_str());
-    return 1;
-  }
-  // Runs in one directory share the staging file: each waits its turn, from
-  // before the input is read until the output is written.
-  staging_lock staging;
-  const staging_status held = lock_staging(staging_name, &staging);
-  if (held == staging_status::unusable) return fail("fopen()", staging_name);
-  if (held == staging_status::held_without_lock) {
-    fail("flock()", std::string(staging_name) + "; runs in this folder must not overlap");
-  }
-  int status = staging.id == r->in_id ? refuse_staging_name(r->in_name)
-                                      : trim_pass_held(r, variant, staging);
-  // A kept result must be whole; one that was removed no longer matters.
-  if (!unlock_staging(&staging) && status == 0 && r->keep_tmp != 0) {
-    status = fail("fwrite()", staging_name);
-  }
-  return status;
-}
-
-int stage_output(const trim_job* r, const staging_lock& staging) {
-  // draft.txt is the program's own name: never a link, a special file or
-  // another user's file; as the fallback, always a new file.
-  const bool named_draft = r->out_name == fallback_output_name;
-  os_file out;
-  bool fallback = false;
-  if (!open_for_writing(r->out_name,
-                        named_draft ? open_mode::working_file : open_mode::named_output, &out)) {
-    fallback =
-        !named_draft && open_for_writing(fallback_output_name, open_mode::new_working_file, &out);
-    if (!fallback) {
-      fail("fopen()", fallback_output_name);
-      return result_is_in(staging_name);
-    }
-  }
-  const std::string& out_name = fallback ? fallback_output_name : r->out_name;
-  file_facts facts;
-  kept_result kept;
-  int status;
-  if (!describe(out, &facts) || (named_draft && !own_plain_file(facts))) {
-    status = fail("fopen()", out_name);
-    result_is_in(staging_name);
-  } else if (facts.id == staging.id) {
-    status = refuse_staging_name(out_name);
-    result_is_in(staging_name);
-  } else {
-    status = fill_output(r, staging, out, facts, out_name, &kept);
-  }
-  if (!close_file(&out) && status == 0) {
-    fail("fwrite()", out_name);
-    status = result_is_in(kept.name.empty() ? std::string(staging_name) : kept.name);
-  }
-  if (fallback && status != 0) {
-    // It was new, and holds no whole result.
-    remove_name(fallback_output_name, facts.id);
-  }
-  if (status != 0) return status;
-  // The output holds the whole result (and, in place, is on disk).
-  if (!kept.name.empty()) remove_name(kept.name, kept.id);
-  if (r->keep_tmp == 0) remove_name(staging_name, staging.id);
-  if (fallback) {
-    // The output named was not written: a script must not go on as if it was.
-    std::fprintf(stderr, "fopen() error: %s; the result is in %s\n", r->out_name.c_str(),
-                 fallback_output_name);
-    return 1;
-  }
-  return 0;
-}
-
-void job_teardown(trim_job* r) {
-  std::free(r->in_buf);
-  std::free(r->combo);
-  r->in_buf = nullptr;
-  r->combo = nullptr;
-  close_file(&r->in);
 }

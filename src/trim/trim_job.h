@@ -1,58 +1,74 @@
-// One run's trimming job: size the input, allocate the buffers, pass the
-// input through trim_chunk into the staging file, copy that to the output.
+// One run's trimming job, as steps the run takes in this order:
+//   open_input        the input, opened once; its identity and size
+//   allocate_buffers  the read block and the two halves of combo
+//   take_staging      the turn on binary.tmp (staging_file.h)
+//   trim_pass         every byte of the input, trimmed into binary.tmp
+//   stage_output      binary.tmp copied to the output (or to draft.txt)
+//   finish_staging    binary.tmp removed, or kept with -y
+// A step that fails returns false and says why in a run_failure, which the
+// run reports; nothing below it writes to standard error.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
+#include "trim/page_buffer.h"
 #include "trim/platform.h"
+#include "trim/staging_file.h"
 #include "trim/trim_chunk.h"
+#include "trim/trim_settings.h"
 
-inline constexpr const char* staging_name = "binary.tmp";
 inline constexpr const char* fallback_output_name = "draft.txt";
 inline constexpr const char* error_log_name = "error.txt";
 inline constexpr int32_t size_cap = 104857600;
 // Large enough that system calls cost little next to the bytes they move.
 inline constexpr size_t default_read_size = size_t{1} << 20;
 
-struct trim_job {
-  int keep_tmp = 0;
-  unsigned char* in_buf = nullptr;  // read_size bytes
-  unsigned char* combo = nullptr;   // twice trim_out_bound(read_size) bytes
-  int32_t buf_size = 0;             // what the messages report: min(cap, file size)
-  size_t read_size = 0;             // bytes per read
-  int32_t group_lines = 1;
-  int32_t cut_len = 1;
-  int64_t file_size = -1;  // -1 when the input is not a regular file
-  std::string in_name;
-  std::string out_name;
-  // The input, opened once by job_setup; no handle when it could not be.
-  os_file in;
-  file_id in_id;
-  file_facts in_read;  // the input as the pass read it, when it is a regular file
+struct run_failure {
+  std::string message;    // as written, with its line end where it has one
+  std::string result_in;  // where the whole result is, once it was staged
 };
 
-// 1 ready, 0 failed (the message is written).
-int job_setup(trim_job* r, const std::string& in_name, const std::string& out_name, int32_t cap,
-              int32_t group_lines, int32_t cut_len, int keep_tmp);
+struct trim_input {
+  std::string name;
+  owned_file file;
+  file_facts opened;  // when it was opened; not regular for a pipe or device
+  file_facts read;    // as the pass read it
+};
 
-// 0 done, 1 failed (the message is written, and where the result is, if
-// it was staged).
-int trim_pass(trim_job* r, line_end variant);
-// Copies the staging file the lock holds to the output; 0 done, 1 failed.
-int stage_output(const trim_job* r, const staging_lock& staging);
+struct job_buffers {
+  int32_t buf_size = 0;  // what the messages report: min(cap, file size)
+  size_t read_size = 0;  // bytes per read
+  size_t half = 0;       // bytes in each half of combo
+  page_buffer in_buf;
+  page_buffer combo;  // two halves: one is written while the next is trimmed
+};
+
+// Where the output went, for finish_staging.
+struct written_output {
+  bool fallback = false;  // to draft.txt: the output named was not written
+  std::string kept;       // an in-place result's own name, removed once done
+  file_id kept_id;
+};
+
+// The names, before any file is opened: an input name, two names at most,
+// neither the staging file by its spelling.
+bool check_names(const trim_settings& s, run_failure* why);
+bool open_input(const trim_settings& s, trim_input* in, run_failure* why);
+bool allocate_buffers(const trim_input& in, job_buffers* b, run_failure* why);
+bool hold_staging(const trim_input& in, staging_file* staging, run_failure* why);
+bool trim_pass(const trim_settings& s, trim_input* in, job_buffers* b, staging_file* staging,
+               run_failure* why);
+bool stage_output(const trim_settings& s, const trim_input& in, job_buffers* b,
+                  const staging_file& staging, written_output* out, run_failure* why);
+bool finish_staging(const trim_settings& s, staging_file* staging, const written_output& out,
+                    run_failure* why);
+
 // The name an in-place run gives its result while it overwrites the input:
 // no later run reuses it.
 std::string kept_result_name(const std::string& dir, const std::string& out_name, const file_id& id,
                              int attempt);
-
-// Size of the open input, which it also tells apart from every other file;
-// -1 (logged) when the input has no size, as a pipe has none.
-int64_t probe_size(trim_job* r);
-// Refuses a name that reaches the staging file; returns the status, 1.
-int refuse_staging_name(const std::string& name);
-// True when both names reach one existing file, by any spelling or link.
-bool same_file(const std::string& a, const std::string& b);
-void log_error(const char* message, const std::string& name);
-void job_teardown(trim_job* r);
+// True when `name` is the staging file in the current directory, by any
+// spelling or link.
+bool names_staging_file(const std::string& name);

@@ -1,0 +1,58 @@
+// Where the line feeds are in 64 bytes: bit k of the mask is set when p[k] is
+// one. Two ways to find them, both built on x86-64 so that each is tested
+// against the other.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+// Eight bytes at a time in plain integer arithmetic, for any processor.
+inline uint64_t lf_mask_plain(const unsigned char* p) {
+  constexpr uint64_t low7 = 0x7f7f7f7f7f7f7f7full;
+  constexpr uint64_t lf_bytes = 0x0a0a0a0a0a0a0a0aull;
+  uint64_t m = 0;
+  for (int k = 0; k < 8; ++k) {
+    uint64_t w;
+    std::memcpy(&w, p + 8 * k, 8);
+    // The gather below wants the lowest address in the lowest byte.
+    if constexpr (std::endian::native == std::endian::big) {
+      uint64_t swapped = 0;
+      for (int b = 0; b < 8; ++b) swapped |= ((w >> (8 * b)) & 0xff) << (56 - 8 * b);
+      w = swapped;
+    }
+    w ^= lf_bytes;  // a line feed is now a zero byte
+    // High bit set in exactly the zero bytes (no borrow between bytes).
+    const uint64_t zero = ~(((w & low7) + low7) | w | low7);
+    // Gather the eight high bits into one byte, lowest address first.
+    const uint64_t bits = ((zero >> 7) * 0x0102040810204080ull) >> 56;
+    m |= bits << (8 * k);
+  }
+  return m;
+}
+
+#ifdef __SSE2__
+// Sixteen bytes a compare: every x86-64 processor has SSE2.
+inline uint64_t lf_mask_sse2(const unsigned char* p) {
+  const __m128i lf = _mm_set1_epi8('\n');
+  uint64_t m = 0;
+  for (int k = 0; k < 4; ++k) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * k));
+    m |= static_cast<uint64_t>(static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf))))
+         << (16 * k);
+  }
+  return m;
+}
+#endif
+
+// The fastest of the two that the processor has.
+inline uint64_t lf_mask(const unsigned char* p) {
+#ifdef __SSE2__
+  return lf_mask_sse2(p);
+#else
+  return lf_mask_plain(p);
+#endif
+}
