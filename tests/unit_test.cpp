@@ -45,9 +45,6 @@ TEST(trim_pass, both_passes_give_worked_examples) {
   };
   const std::string a130(130, 'a');
   const example examples[] = {
-      {1, 2, line_end::crlf, "a,b,\r\nc,d,\r\n", "a,b\r\nc,d\r\n"},
-      {2, 3, line_end::crlf, "line1\r\n\r\nline2\r\n\r\n", "line1\r\nline2\r\n"},
-      {2, 1, line_end::lf, "a\x07\nb\nc\n", "a\x07\n\nc"},
       {0, 1, line_end::lf, "ab\ncd\n", "a\nc\n"},
       {INT32_MIN, 1, line_end::lf, "ab\ncd\n", "a\nc\n"},
       // No more than the group holds is cut; held bytes wait for more input.
@@ -91,13 +88,10 @@ TEST(lf_scan, both_scans_find_exactly_the_line_feeds) {
   const unsigned char near[] = {0x0b, 0x8a, 0x09, 0x08, 0x0e, 0x1a, 0x4a, 0x2a,
                                 0x00, 0x80, 0x7f, 0xff, 0x01, 0xf5, '\r'};
   for (const unsigned char around : near)
-    for (size_t k = 0; k < 64; ++k) {
+    for (size_t k = 0; k < 128; ++k) {
       block b;
-      b.fill(around);
-      b[k] = '\n';
-      blocks.push_back(b);
-      b.fill('\n');
-      b[k] = around;
+      b.fill(k < 64 ? around : '\n');
+      b[k % 64] = k < 64 ? '\n' : around;
       blocks.push_back(b);
     }
   std::mt19937 rng(20260311);

@@ -30,7 +30,9 @@ bool take_staging(staging_file* s) {
     if (!name_leads_to(staging_name, facts.id, false)) continue;
     if (!describe(f, &facts)) return false;
     if (facts.links != 1) {
-      // Writing it would change what the other name holds: the name goes.
+      // Writing it would change what the other name holds: the name goes,
+      // once closed here, as Windows frees a name only when no run holds it.
+      s->file.reset(os_file{});
       if (!remove_name(staging_name, facts.id)) return false;
       continue;
     }
