@@ -1,15 +1,18 @@
 // What the end-to-end cases cannot reach: the block-wise pass against the
-// byte-at-a-time reference, and the two line-feed scans against each other.
+// byte-at-a-time reference, the two line-feed scans against each other, and
+// names Windows allows that no command line under Wine can carry.
 #include <array>
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "pass_check.h"
 #include "trim/lf_scan.h"
+#include "trim/platform.h"
 
 namespace {
 
@@ -113,6 +116,24 @@ TEST(lf_scan, both_scans_find_exactly_the_line_feeds) {
     ASSERT_EQ(lf_mask_sse2(p), want) << testing::PrintToString(b);
 #endif
   }
+}
+
+TEST(names, utf16_and_utf8_convert_both_ways_without_loss) {
+  // A lone surrogate (U+D800 is ED A0 80) is three bytes of its own; halves
+  // in the wrong order are two lone ones.
+  const std::pair<std::u16string, std::string> names[] = {
+      {u"a\u00e9\u65e5", "a\xc3\xa9\xe6\x97\xa5"},
+      {u"\U0001F600", "\xf0\x9f\x98\x80"},
+      {{0xD800, u'x'}, "\xed\xa0\x80x"},
+      {{0xDC00, 0xD800}, "\xed\xb0\x80\xed\xa0\x80"},
+  };
+  for (const auto& [utf16, utf8] : names) {
+    EXPECT_EQ(utf8_from_utf16(utf16), utf8);
+    EXPECT_EQ(utf16_from_utf8(utf8), utf16);
+  }
+  // A stray continuation byte, an overlong '/', a cut-off sequence, U+110000.
+  EXPECT_EQ(utf16_from_utf8("\x80z\xc0\xaf\xe6\x97\xf4\x90\x80\x80"),
+            u"\uFFFDz\uFFFD\uFFFD\uFFFD\uFFFD");
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
 #include "cli/driver.h"
 
-#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "cli/option_splitter.h"
 #include "cli/usage.h"
+#include "trim/platform.h"
 #include "trim/trim_job.h"
 
 namespace {
@@ -74,8 +75,8 @@ trim_settings scan_arguments(int argc, const char* const* argv) {
 namespace {
 
 int report(const run_failure& why) {
-  std::fputs(why.message.c_str(), stderr);
-  if (!why.result_in.empty()) std::fprintf(stderr, "the result is in %s\n", why.result_in.c_str());
+  write_message(why.message);
+  if (!why.result_in.empty()) write_message("the result is in " + why.result_in + "\n");
   return 1;
 }
 
@@ -95,7 +96,8 @@ int run_tavlen(int argc, const char* const* argv) {
   staging_file staging;
   if (!hold_staging(in, &staging, &why)) return report(why);
   if (!staging.locked) {
-    std::fprintf(stderr, "flock() error: %s; runs in this folder must not overlap\n", staging_name);
+    write_message(std::string("flock() error: ") + staging_name +
+                  "; runs in this folder must not overlap\n");
   }
   if (!trim_pass(s, &in, &buffers, &staging, &why)) return report(why);
   written_output out;

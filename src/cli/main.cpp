@@ -1,9 +1,13 @@
 #include <csignal>
+#include <string>
+#include <vector>
 
 #include "cli/driver.h"
 #include "trim/platform.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int start(int argc, const char* const* argv) {
   // Before any file is opened, or it could take the place of standard error
   // and receive the messages.
   if (!guard_standard_streams()) return 1;
@@ -19,3 +23,26 @@ int main(int argc, char** argv) {
 #endif
   return run_tavlen(argc, argv);
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The command line as the system holds it, in UTF-16: the narrow one passes
+// through the code page, which may lack a name's letters or swap them for
+// look-alikes. Inside, names are UTF-8.
+int wmain(int argc, wchar_t** wide) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) {
+    const std::wstring arg = wide[i];
+    args.push_back(utf8_from_utf16(std::u16string(arg.begin(), arg.end())));
+  }
+  std::vector<const char*> argv;
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  argv.push_back(nullptr);
+  return start(argc, argv.data());
+}
+#else
+int main(int argc, char** argv) {
+  return start(argc, argv);
+}
+#endif

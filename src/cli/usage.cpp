@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+
+#include "trim/platform.h"
 
 namespace {
 
@@ -27,9 +30,12 @@ constexpr sample_line samples[] = {
 }  // namespace
 
 void show_usage(double version, int with_comments) {
-  std::fprintf(stderr, "tavlen C-%1.3f\n\n", version);
+  char banner[64];
+  std::snprintf(banner, sizeof banner, "tavlen C-%1.3f\n\n", version);
+  std::string text = banner;
   for (const sample_line& s : samples) {
-    std::fprintf(stderr, "%s%s\n", s.command, with_comments ? s.comment : "");
+    text.append(s.command).append(with_comments ? s.comment : "").append("\n");
   }
+  write_message(text);
   std::exit(1);
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 // A descriptor, or a Windows handle; -1 when nothing is open.
 struct os_file {
@@ -37,10 +38,11 @@ class owned_file {
 };
 
 // Which file an open handle reaches: device and inode, or volume serial number
-// and file index.
+// and file id (128 bits on Windows, of which `index` holds the low half).
 struct file_id {
   uint64_t volume = 0;
   uint64_t index = 0;
+  uint64_t index_high = 0;
   friend bool operator==(const file_id&, const file_id&) = default;
 };
 
@@ -112,9 +114,19 @@ bool make_private(os_file f);
 // positions reached so far, for a plain loop to go on from.
 bool copy_in_kernel(os_file from, os_file to);
 
-// A name as the system's file functions read it. Windows takes narrow names
-// in the process code page, which std::filesystem does not assume there.
+// A name as the system's file functions read it: on Windows, the UTF-16 of
+// the UTF-8 the program holds, whatever the code page.
 std::filesystem::path file_path(const std::string& name);
+
+// UTF-16 to UTF-8 and back without loss: a lone surrogate, which a Windows
+// name may hold, becomes three bytes of its own (WTF-8) and comes back as it
+// was. Bytes that are not such UTF-8 come back as U+FFFD.
+std::string utf8_from_utf16(std::u16string_view utf16);
+std::u16string utf16_from_utf8(std::string_view utf8);
+
+// Writes a message to standard error, as it is; a Windows console gets it as
+// UTF-16, which it shows whatever its code page.
+void write_message(const std::string& utf8);
 
 // True when two absolute, normalized paths are spelled alike for the file
 // system: Windows ignores letter case.

@@ -9,6 +9,7 @@
 #endif
 
 #include <cerrno>
+#include <cstdio>
 
 #include "trim/platform.h"
 
@@ -19,7 +20,7 @@ int fd_of(os_file f) {
 }
 
 file_id id_of(const struct stat& st) {
-  return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), 0};
 }
 
 // The program's own files: never through a link, and a FIFO or a device
@@ -206,4 +207,8 @@ own_open open_staging_file(const char* name, bool create, os_file* f) {
 
 void wait_for_name() {
   // A removed name is free at once here.
+}
+
+void write_message(const std::string& utf8) {
+  std::fputs(utf8.c_str(), stderr);
 }

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 
 #include "trim/platform.h"
@@ -24,9 +25,22 @@ constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // own reads and writes.
 constexpr DWORD lock_offset_high = 0x40000000;
 
-file_id id_of(const BY_HANDLE_FILE_INFORMATION& info) {
+uint64_t bytes_at(const BYTE* at) {
+  uint64_t n = 0;
+  for (int k = 7; k >= 0; --k) n = n << 8 | at[k];
+  return n;
+}
+
+// The 128-bit id where the file system gives one (ReFS needs all of it), else
+// the 64-bit index.
+file_id id_of(HANDLE h, const BY_HANDLE_FILE_INFORMATION& info) {
+  FILE_ID_INFO wide;
+  if (GetFileInformationByHandleEx(h, FileIdInfo, &wide, sizeof wide)) {
+    return {wide.VolumeSerialNumber, bytes_at(wide.FileId.Identifier),
+            bytes_at(wide.FileId.Identifier + 8)};
+  }
   return {info.dwVolumeSerialNumber,
-          (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+          (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow, 0};
 }
 
 }  // namespace
@@ -38,7 +52,7 @@ bool describe(os_file f, file_facts* facts) {
       !GetFileInformationByHandle(handle_of(f), &info)) {
     return false;
   }
-  facts->id = id_of(info);
+  facts->id = id_of(handle_of(f), info);
   facts->regular =
       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
   facts->size = facts->regular
@@ -174,14 +188,10 @@ bool copy_in_kernel(os_file, os_file) {
 }
 
 std::filesystem::path file_path(const std::string& name) {
-  // The code page the C library converts with: UTF-8 under the program's
-  // manifest.
-  const int size = static_cast<int>(name.size());
-  const int wide_size = MultiByteToWideChar(CP_ACP, 0, name.data(), size, nullptr, 0);
-  if (wide_size <= 0) return {};
-  std::wstring wide(static_cast<size_t>(wide_size), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, name.data(), size, wide.data(), wide_size);
-  return std::filesystem::path(wide);
+  // Not the system's converters: they depend on the code page, or replace a
+  // lone surrogate.
+  const std::u16string wide = utf16_from_utf8(name);
+  return std::filesystem::path(std::wstring(wide.begin(), wide.end()));
 }
 
 bool same_path(const std::filesystem::path& a, const std::filesystem::path& b) {
@@ -213,4 +223,26 @@ own_open open_staging_file(const char* name, bool create, os_file* f) {
 
 void wait_for_name() {
   Sleep(1);
+}
+
+void write_message(const std::string& utf8) {
+  const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode;
+  if (!GetConsoleMode(err, &mode)) {
+    std::fputs(utf8.c_str(), stderr);  // a text-mode stream: CR LF line ends
+    return;
+  }
+  std::u16string text;
+  for (const char16_t c : utf16_from_utf8(utf8)) {
+    if (c == u'\n') text += u'\r';
+    text += c;
+  }
+  DWORD put = 0;
+  for (size_t at = 0; at < text.size(); at += put) {
+    if (!WriteConsoleW(err, text.data() + at, static_cast<DWORD>(text.size() - at), &put,
+                       nullptr) ||
+        put == 0) {
+      return;
+    }
+  }
 }
