@@ -10,6 +10,15 @@
 #include <emmintrin.h>
 #endif
 
+// The bytes of w in the opposite order.
+constexpr uint64_t swap_bytes(uint64_t w) {
+  uint64_t swapped = 0;
+  for (int b = 0; b < 8; ++b) swapped |= ((w >> (8 * b)) & 0xff) << (56 - 8 * b);
+  return swapped;
+}
+// Checked on every build, as only big-endian processors run it.
+static_assert(swap_bytes(0x0102030405060708ull) == 0x0807060504030201ull);
+
 // Eight bytes at a time in plain integer arithmetic, for any processor.
 inline uint64_t lf_mask_plain(const unsigned char* p) {
   constexpr uint64_t low7 = 0x7f7f7f7f7f7f7f7full;
@@ -19,11 +28,7 @@ inline uint64_t lf_mask_plain(const unsigned char* p) {
     uint64_t w;
     std::memcpy(&w, p + 8 * k, 8);
     // The gather below wants the lowest address in the lowest byte.
-    if constexpr (std::endian::native == std::endian::big) {
-      uint64_t swapped = 0;
-      for (int b = 0; b < 8; ++b) swapped |= ((w >> (8 * b)) & 0xff) << (56 - 8 * b);
-      w = swapped;
-    }
+    if constexpr (std::endian::native == std::endian::big) w = swap_bytes(w);
     w ^= lf_bytes;  // a line feed is now a zero byte
     // High bit set in exactly the zero bytes (no borrow between bytes).
     const uint64_t zero = ~(((w & low7) + low7) | w | low7);
