@@ -9,11 +9,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 namespace {
 
 const char* const staging = "binary.tmp";
+
+// Page-aligned, as tavlen's buffers are: the kernel copies to and from the
+// page cache about a quarter slower from a buffer that starts mid-page.
+alignas(4096) unsigned char block[size_t{1} << 20];
 
 int fail(const char* call, const char* name) {
   std::fprintf(stderr, "floor: %s() error: %s: %s\n", call, name, std::strerror(errno));
@@ -39,13 +42,12 @@ int main(int argc, char** argv) {
   if (fstat(tmp, &st) != 0) return fail("fstat", staging);
   if (st.st_size > 0 && ftruncate(tmp, 0) != 0) return fail("ftruncate", staging);
 
-  std::vector<char> block(size_t{1} << 20);
   for (;;) {
-    const ssize_t got = read(in, block.data(), block.size());
+    const ssize_t got = read(in, block, sizeof block);
     if (got < 0) return fail("read", in_name);
     if (got == 0) break;
     for (ssize_t put = 0; put < got;) {
-      const ssize_t n = write(tmp, block.data() + put, got - put);
+      const ssize_t n = write(tmp, block + put, got - put);
       if (n < 0) return fail("write", staging);
       put += n;
     }
