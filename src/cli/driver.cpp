@@ -24,7 +24,7 @@ bool take_numeric_option(const char* arg, opt_parts* parts, trim_settings* s) {
     case 'x':
       s->group_lines = exact ? n : 1;
       if (exact) {
-        s->crlf_mode = 1;
+        s->crlf_mode = true;
         s->cut_len = static_cast<int32_t>(2u * static_cast<uint32_t>(n) - 1u);
       }
       break;
@@ -46,11 +46,11 @@ trim_settings scan_arguments(int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (std::strcmp(arg, "-r") == 0 || std::strcmp(arg, "-CRLF") == 0) {
-      s.crlf_mode = 1;
+      s.crlf_mode = true;
     } else if (std::strcmp(arg, "-y") == 0) {
-      s.keep_tmp = 1;
+      s.keep_tmp = true;
     } else if (std::strcmp(arg, "-m") == 0) {
-      s.crlf_mode = 1;
+      s.crlf_mode = true;
       s.cut_len = 2;
     } else if (std::strcmp(arg, "-VC") == 0) {
       s.wants_usage = 2;

@@ -200,7 +200,7 @@ bool open_input(const trim_settings& s, trim_input* in, run_failure* why) {
   os_file f;
   if (!open_for_reading(in->name, &f)) {
     log_error("fopen() error-3:", in->name);
-    why->message = (s.crlf_mode != 0 ? "fopen() error-1: " : "fopen() error-2: ") + in->name + "\n";
+    why->message = (s.crlf_mode ? "fopen() error-1: " : "fopen() error-2: ") + in->name + "\n";
     return false;
   }
   in->file.reset(f);
@@ -260,7 +260,7 @@ bool trim_pass(const trim_settings& s, trim_input* in, job_buffers* b, staging_f
   file_facts staged;
   bool written = describe(to, &staged) && (staged.size == 0 || truncate_to_empty(to));
   trim_carry carry;
-  trim_start(&carry, s.group_lines, s.cut_len, s.crlf_mode != 0 ? line_end::crlf : line_end::lf);
+  trim_start(&carry, s.group_lines, s.cut_len, s.crlf_mode ? line_end::crlf : line_end::lf);
   unsigned char* out = b->combo.get();
   size_t made = trim_chunk(&carry, b->in_buf.get(), static_cast<size_t>(got), out);
   got = written ? read_some(from, b->in_buf.get(), b->read_size) : 0;
@@ -329,9 +329,9 @@ bool finish_staging(const trim_settings& s, staging_file* staging, const written
                     run_failure* why) {
   // The output holds the whole result (and, in place, is on disk).
   if (!out.kept.empty()) remove_name(out.kept, out.kept_id);
-  if (s.keep_tmp == 0) remove_staging(*staging);
+  if (!s.keep_tmp) remove_staging(*staging);
   // A kept result must be whole; one that was removed no longer matters.
-  if (!release_staging(staging) && s.keep_tmp != 0) return failed(why, "fwrite()", staging_name);
+  if (!release_staging(staging) && s.keep_tmp) return failed(why, "fwrite()", staging_name);
   if (out.fallback) {
     // The output named was not written: a script must not go on as if it was.
     why->message =

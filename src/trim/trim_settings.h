@@ -5,8 +5,8 @@
 #include <string>
 
 struct trim_settings {
-  int crlf_mode = 0;
-  int keep_tmp = 0;
+  bool crlf_mode = false;
+  bool keep_tmp = false;
   int32_t group_lines = 1;
   int32_t cut_len = 1;
   std::string in_name;

@@ -10,7 +10,7 @@
 namespace {
 
 trim_settings read_rules(const std::vector<std::string>& args) {
-  trim_settings e{0, 0, 1, 1, "", "draft.txt", 0, "", 0};
+  trim_settings e{false, false, 1, 1, "", "draft.txt", 0, "", 0};
   for (const std::string& a : args) {
     if (a == "-V" || a == "-VC") return e.wants_usage = a == "-V" ? 1 : 2, e;
     const bool crlf = a == "-r" || a == "-CRLF" || a == "-m";
