@@ -51,20 +51,23 @@ bool copy_staged(const staging_file& staging, os_file to, const std::string& to_
   }
 }
 
-// Both names lead to one place, whatever is there now.
-bool same_place(const std::string& a, const std::string& b) {
-  namespace fs = std::filesystem;
-  std::error_code ec_a;
-  std::error_code ec_b;
-  const fs::path pa = fs::weakly_canonical(fs::absolute(file_path(a), ec_a), ec_a);
-  const fs::path pb = fs::weakly_canonical(fs::absolute(file_path(b), ec_b), ec_b);
-  return !ec_a && !ec_b && same_path(pa, pb);
-}
-
 // True when both names reach one existing file, by any spelling or link.
 bool same_file(const std::string& a, const std::string& b) {
   std::error_code ec;
   return std::filesystem::equivalent(file_path(a), file_path(b), ec);
+}
+
+// Both names lead to one place, whatever is there now.
+bool same_place(const std::string& a, const std::string& b) {
+  namespace fs = std::filesystem;
+  // One place is one file, which two calls can rule out; resolving each name
+  // takes a call per folder on its way.
+  std::error_code ec_a;
+  if (!fs::equivalent(file_path(a), file_path(b), ec_a) && !ec_a) return false;
+  std::error_code ec_b;
+  const fs::path pa = fs::weakly_canonical(fs::absolute(file_path(a), ec_a), ec_a);
+  const fs::path pb = fs::weakly_canonical(fs::absolute(file_path(b), ec_b), ec_b);
+  return !ec_a && !ec_b && same_path(pa, pb);
 }
 
 std::string folder_of(const std::string& name) {
@@ -163,6 +166,10 @@ bool fill_output(const trim_input& in, job_buffers* b, const staging_file& stagi
 bool names_staging_file(const std::string& name) {
   namespace fs = std::filesystem;
   std::error_code ec;
+  // A name that exists and is no link leads nowhere else: only its identity
+  // can make it the staging file.
+  const fs::file_status status = fs::symlink_status(file_path(name), ec);
+  if (!ec && fs::exists(status) && !fs::is_symlink(status)) return same_file(name, staging_name);
   const fs::path staging = fs::weakly_canonical(fs::absolute(staging_name, ec), ec);
   if (ec) return false;
   if (same_file(name, staging_name)) return true;
