@@ -3,8 +3,10 @@
 // can be had, each block is written when it is handed over.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -24,14 +26,17 @@ class block_writer {
 
  private:
   void write_blocks();
+  // Hands over a block, or with none tells the thread to end.
+  bool hand_over(const unsigned char* block, size_t size);
 
   os_file to_;
   std::thread thread_;
   std::mutex lock_;
   std::condition_variable turn_;
+  // Counted under lock_; read without it only to spin on.
+  std::atomic<uint32_t> handed_{0};
+  std::atomic<uint32_t> written_{0};
   const unsigned char* block_ = nullptr;  // handed over, not yet written
   size_t size_ = 0;
-  bool full_ = false;
-  bool stopping_ = false;
   bool failed_ = false;
 };
