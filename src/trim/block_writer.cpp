@@ -1,5 +1,6 @@
 #include "trim/block_writer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <system_error>
 #ifdef __SSE2__
@@ -8,9 +9,9 @@
 
 namespace {
 
-// A thread put to sleep takes tens of microseconds to wake, and twice a block
-// that added up to a tenth of a run: each side first spins for about as long
-// as the other takes with a block, and only then sleeps.
+// A thread put to sleep takes tens of microseconds to wake. Each side first
+// spins for about as long as the other takes with a block, and only then
+// sleeps.
 constexpr auto spin_time = std::chrono::milliseconds(1);
 
 template <class Ready>
@@ -26,7 +27,8 @@ void spin_until(Ready ready) {
 
 }  // namespace
 
-block_writer::block_writer(os_file to) : to_(to) {
+block_writer::block_writer(os_file to, size_t queued)
+    : to_(to), limit_(std::clamp<size_t>(queued, 1, max_queued)) {
   try {
     thread_ = std::thread(&block_writer::write_blocks, this);
   } catch (const std::system_error&) {
@@ -35,33 +37,22 @@ block_writer::block_writer(os_file to) : to_(to) {
 }
 
 void block_writer::write_blocks() {
-  for (uint32_t done = 0;; ++done) {
-    spin_until([&] { return handed_.load(std::memory_order_acquire) != done; });
-    std::unique_lock<std::mutex> hold(lock_);
-    turn_.wait(hold, [&] { return handed_.load(std::memory_order_relaxed) != done; });
-    const unsigned char* const block = block_;
-    const size_t size = size_;
-    if (block == nullptr) return;
+  std::unique_lock<std::mutex> hold(lock_, std::defer_lock);
+  for (;;) {
+    spin_until([this] { return queued_ > 0 || stopping_; });
+    hold.lock();
+    turn_.wait(hold, [this] { return queued_ > 0 || stopping_; });
+    if (queued_ == 0) return;
+    const handed_block next = queue_[first_];
     hold.unlock();
-    const bool written = write_all(to_, block, size);
+    const bool written = write_all(to_, next.data, next.size);
     hold.lock();
     failed_ = failed_ || !written;
-    written_.store(done + 1, std::memory_order_release);
+    first_ = (first_ + 1) % max_queued;
+    --queued_;
     turn_.notify_all();
+    hold.unlock();
   }
-}
-
-bool block_writer::hand_over(const unsigned char* block, size_t size) {
-  const uint32_t handed = handed_.load(std::memory_order_relaxed);
-  spin_until([&] { return written_.load(std::memory_order_acquire) == handed; });
-  std::unique_lock<std::mutex> hold(lock_);
-  turn_.wait(hold, [&] { return written_.load(std::memory_order_relaxed) == handed; });
-  if (failed_ && block != nullptr) return false;
-  block_ = block;
-  size_ = size;
-  handed_.store(handed + 1, std::memory_order_release);
-  turn_.notify_all();
-  return true;
 }
 
 bool block_writer::put(const unsigned char* block, size_t size) {
@@ -69,13 +60,24 @@ bool block_writer::put(const unsigned char* block, size_t size) {
     failed_ = failed_ || !write_all(to_, block, size);
     return !failed_;
   }
-  return hand_over(block, size);
+  spin_until([this] { return queued_ < limit_; });
+  std::unique_lock<std::mutex> hold(lock_);
+  turn_.wait(hold, [this] { return queued_ < limit_; });
+  if (failed_) return false;
+  queue_[(first_ + queued_) % max_queued] = {block, size};
+  ++queued_;
+  turn_.notify_all();
+  return true;
 }
 
 bool block_writer::finish() {
   if (thread_.joinable()) {
-    // A block still handed over is written before the thread sees this.
-    hand_over(nullptr, 0);
+    {
+      // The blocks still queued are written before the thread sees this.
+      const std::lock_guard<std::mutex> hold(lock_);
+      stopping_ = true;
+      turn_.notify_all();
+    }
     thread_.join();
   }
   return !failed_;

@@ -1,12 +1,11 @@
 // Writes blocks to a file, in order, on a thread of its own, so that the next
-// block is read and trimmed while the last one is written. Where no thread
-// can be had, each block is written when it is handed over.
+// block is read and trimmed while the ones before are written. Where no
+// thread can be had, each block is written when it is handed over.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
-#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -14,29 +13,37 @@
 
 class block_writer {
  public:
-  explicit block_writer(os_file to);
+  // Blocks handed over and not yet written, at most.
+  static constexpr size_t max_queued = 4;
+
+  // Up to `queued` blocks (1 to max_queued) wait to be written at a time.
+  block_writer(os_file to, size_t queued);
   block_writer(const block_writer&) = delete;
   block_writer& operator=(const block_writer&) = delete;
   ~block_writer() { finish(); }
-  // Waits until the block before is written, then hands this one over; the
-  // caller leaves it alone until the next call. False once a write has failed.
+  // Waits while `queued` blocks are waiting, then hands this one over; the
+  // caller leaves it alone until `queued` more have been handed over. False
+  // once a write has failed.
   bool put(const unsigned char* block, size_t size);
   // Writes what was handed over and ends the thread; false if any write failed.
   bool finish();
 
  private:
+  struct handed_block {
+    const unsigned char* data;
+    size_t size;
+  };
   void write_blocks();
-  // Hands over a block, or with none tells the thread to end.
-  bool hand_over(const unsigned char* block, size_t size);
 
   os_file to_;
+  size_t limit_;
   std::thread thread_;
   std::mutex lock_;
   std::condition_variable turn_;
-  // Counted under lock_; read without it only to spin on.
-  std::atomic<uint32_t> handed_{0};
-  std::atomic<uint32_t> written_{0};
-  const unsigned char* block_ = nullptr;  // handed over, not yet written
-  size_t size_ = 0;
+  handed_block queue_[max_queued] = {};
+  size_t first_ = 0;  // the oldest block not yet written
+  // Changed under lock_; read without it only to spin on.
+  std::atomic<size_t> queued_{0};  // blocks handed over, not yet written
+  std::atomic<bool> stopping_{false};
   bool failed_ = false;
 };

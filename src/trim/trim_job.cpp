@@ -35,14 +35,14 @@ void log_error(const char* message, const std::string& name) {
   }
 }
 
-// Copies the whole staging file to `to` through the first half of combo.
+// Copies the whole staging file to `to` through the first slot of combo.
 bool copy_staged(const staging_file& staging, os_file to, const std::string& to_name,
                  job_buffers* b, run_failure* why) {
   const os_file from = staging.file.get();
   if (!rewind_file(from)) return failed(why, "fread()", staging_name);
   if (copy_in_kernel(from, to)) return true;
   for (;;) {
-    const int64_t got = read_some(from, b->combo.get(), b->half);
+    const int64_t got = read_some(from, b->combo.get(), b->slot_size);
     if (got < 0) return failed(why, "fread()", staging_name);
     if (got == 0) return true;
     if (!write_all(to, b->combo.get(), static_cast<size_t>(got))) {
@@ -225,13 +225,13 @@ bool allocate_buffers(const trim_input& in, job_buffers* b, run_failure* why) {
   // Whole blocks whatever the size at open: a file may grow, and memory that
   // is never touched costs nothing.
   b->read_size = default_read_size;
-  b->half = round_to_pages(trim_out_bound(b->read_size));
+  b->slot_size = round_to_pages(trim_out_bound(b->read_size));
   b->in_buf = allocate_pages(b->read_size);
   if (!b->in_buf) {
     why->message = "malloc() error: " + std::to_string(b->buf_size) + " bytes";
     return false;
   }
-  b->combo = allocate_pages(2 * b->half);
+  b->combo = allocate_pages(output_slots * b->slot_size);
   if (!b->combo) {
     why->message = "r->combo == NULL error: " + std::to_string(b->buf_size) + " bytes";
     return false;
@@ -275,12 +275,14 @@ bool trim_pass(const trim_settings& s, trim_input* in, job_buffers* b, staging_f
     // One block: a thread would cost more than it saves.
     written = written && write_all(to, out, made);
   } else {
-    // Each trimmed block is written while the next is read and trimmed into
-    // the other half of combo.
-    block_writer writer(to);
+    // Each trimmed block is written while the next ones are read and trimmed
+    // into the other slots of combo.
+    block_writer writer(to, output_slots - 1);
+    size_t slot = 0;
     for (written = writer.put(out, made); written && got > 0;
          got = read_some(from, b->in_buf.get(), b->read_size)) {
-      out = out == b->combo.get() ? b->combo.get() + b->half : b->combo.get();
+      slot = (slot + 1) % output_slots;
+      out = b->combo.get() + slot * b->slot_size;
       made = trim_chunk(&carry, b->in_buf.get(), static_cast<size_t>(got), out);
       written = writer.put(out, made);
     }

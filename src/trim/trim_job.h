@@ -1,6 +1,6 @@
 // One run's trimming job, as steps the run takes in this order:
 //   open_input        the input, opened once; its identity and size
-//   allocate_buffers  the read block and the two halves of combo
+//   allocate_buffers  the read block and the output slots of combo
 //   take_staging      the turn on binary.tmp (staging_file.h)
 //   trim_pass         every byte of the input, trimmed into binary.tmp
 //   stage_output      binary.tmp copied to the output (or to draft.txt)
@@ -24,6 +24,10 @@ inline constexpr const char* error_log_name = "error.txt";
 inline constexpr int32_t size_cap = 104857600;
 // Large enough that system calls cost little next to the bytes they move.
 inline constexpr size_t default_read_size = size_t{1} << 20;
+// One slot is trimmed into while the others wait to be written: with two
+// waiting, the writer always has the next block when a write ends, and never
+// waits for the thread that trims to wake up.
+inline constexpr size_t output_slots = 3;
 
 struct run_failure {
   std::string message;    // as written, with its line end where it has one
@@ -40,9 +44,9 @@ struct trim_input {
 struct job_buffers {
   int32_t buf_size = 0;  // what the messages report: min(cap, file size)
   size_t read_size = 0;  // bytes per read
-  size_t half = 0;       // bytes in each half of combo
+  size_t slot_size = 0;  // bytes in each output slot of combo
   page_buffer in_buf;
-  page_buffer combo;  // two halves: one is written while the next is trimmed
+  page_buffer combo;  // output_slots slots, taken in turn
 };
 
 // Where the output went, for finish_staging.
