@@ -15,7 +15,7 @@
 #              (default $TAVLEN_BENCH_DIR, else /tmp/tavlen-bench)
 #   -b BUILD   a build tree configured with -DTAVLEN_BENCH=ON to build the
 #              floor (and tavlen) in (default build-bench, bench preset)
-#   -r ROUNDS  timed rounds per tool, per case, on 100 MiB (default 9)
+#   -r ROUNDS  timed rounds per tool, per case, on 100 MiB (default 21)
 #   -n ROUNDS  timed rounds per tool on the small CSV (default 50)
 #   -t TAVLEN  the program to time (default: built with the floor)
 #   -q         quick: tavlen, the floor and dd only
@@ -28,7 +28,7 @@ set -euo pipefail
 usage() { sed -n '11,28s/^# \{0,1\}//p' "$0"; }
 src=$(cd "$(dirname "$0")/.." && pwd)
 dir=${TAVLEN_BENCH_DIR:-/tmp/tavlen-bench}
-rounds=9
+rounds=21
 small_rounds=50
 build_arg=
 tavlen=
