@@ -1,16 +1,24 @@
 // What the end-to-end cases cannot reach: the block-wise pass against the
-// byte-at-a-time reference, the two line-feed scans against each other, and
-// names Windows allows that no command line under Wine can carry.
+// byte-at-a-time reference, the two line-feed scans against each other, the
+// writer thread's queue when one side is slow, and names Windows allows that
+// no command line under Wine can carry.
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
 #include "pass_check.h"
+#include "trim/block_writer.h"
 #include "trim/lf_scan.h"
 #include "trim/platform.h"
 
@@ -117,6 +125,57 @@ TEST(lf_scan, both_scans_find_exactly_the_line_feeds) {
 #endif
   }
 }
+
+#ifndef _WIN32
+// Each side waits longer than the other spins: a block handed over must stay
+// untouched until written, and a writer asleep must wake for the next one.
+TEST(block_writer, writes_each_block_whole_and_in_order_whichever_side_is_slow) {
+  using std::chrono::milliseconds;
+  for (const bool slow_reader : {true, false}) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    std::string got;
+    std::thread reader([&] {
+      std::vector<char> buf(1 << 16);
+      for (ssize_t n; (n = read(ends[0], buf.data(), buf.size())) > 0;) {
+        got.append(buf.data(), static_cast<size_t>(n));
+        if (slow_reader) std::this_thread::sleep_for(milliseconds(2));
+      }
+    });
+    std::string want;
+    std::array<std::vector<unsigned char>, 3> slots;
+    {
+      block_writer writer(os_file{ends[1]}, slots.size() - 1);
+      for (int k = 0; k < 12; ++k) {
+        std::vector<unsigned char>& slot = slots[k % slots.size()];
+        slot.assign(100000 + k, static_cast<unsigned char>('a' + k));
+        want.append(slot.begin(), slot.end());
+        EXPECT_TRUE(writer.put(slot.data(), slot.size()));
+        if (!slow_reader) std::this_thread::sleep_for(milliseconds(3));
+      }
+      EXPECT_TRUE(writer.finish());
+    }
+    close(ends[1]);
+    reader.join();
+    close(ends[0]);
+    EXPECT_TRUE(got == want) << (slow_reader ? "slow reader: " : "slow writer: ") << got.size()
+                             << " bytes of " << want.size();
+  }
+}
+
+TEST(block_writer, a_failed_write_fails_the_next_block_and_the_end) {
+  const int read_only = open("/dev/null", O_RDONLY);
+  ASSERT_GE(read_only, 0);
+  const unsigned char block[] = "abc";
+  {
+    block_writer writer(os_file{read_only}, 1);
+    EXPECT_TRUE(writer.put(block, 3));
+    EXPECT_FALSE(writer.put(block, 3));
+    EXPECT_FALSE(writer.finish());
+  }
+  close(read_only);
+}
+#endif
 
 TEST(names, utf16_and_utf8_convert_both_ways_without_loss) {
   // A lone surrogate (U+D800 is ED A0 80) is three bytes of its own; halves
