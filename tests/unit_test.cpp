@@ -145,7 +145,7 @@ TEST(block_writer, writes_each_block_whole_and_in_order_whichever_side_is_slow) 
     std::string want;
     std::array<std::vector<unsigned char>, 3> slots;
     {
-      block_writer writer(os_file{ends[1]}, slots.size() - 1);
+      block_writer writer(os_file{ends[1]}, slots.size());
       for (int k = 0; k < 12; ++k) {
         std::vector<unsigned char>& slot = slots[k % slots.size()];
         slot.assign(100000 + k, static_cast<unsigned char>('a' + k));
@@ -168,7 +168,7 @@ TEST(block_writer, a_failed_write_fails_the_next_block_and_the_end) {
   ASSERT_GE(read_only, 0);
   const unsigned char block[] = "abc";
   {
-    block_writer writer(os_file{read_only}, 1);
+    block_writer writer(os_file{read_only}, 2);
     EXPECT_TRUE(writer.put(block, 3));
     EXPECT_FALSE(writer.put(block, 3));
     EXPECT_FALSE(writer.finish());

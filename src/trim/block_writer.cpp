@@ -11,7 +11,8 @@ namespace {
 
 // A thread put to sleep takes tens of microseconds to wake. Each side first
 // spins for about as long as the other takes with a block, and only then
-// sleeps.
+// sleeps. The spin yields now and then: where both threads share one CPU,
+// the other side must run for the wait to end.
 constexpr auto spin_time = std::chrono::milliseconds(1);
 
 template <class Ready>
@@ -19,7 +20,10 @@ void spin_until(Ready ready) {
   if (ready()) return;  // the common case: no clock read
   const auto give_up = std::chrono::steady_clock::now() + spin_time;
   for (unsigned turn = 1; !ready(); ++turn) {
-    if (turn % 64 == 0 && std::chrono::steady_clock::now() > give_up) return;
+    if (turn % 64 == 0) {
+      if (std::chrono::steady_clock::now() > give_up) return;
+      std::this_thread::yield();
+    }
 #ifdef __SSE2__
     _mm_pause();
 #endif
@@ -28,8 +32,8 @@ void spin_until(Ready ready) {
 
 }  // namespace
 
-block_writer::block_writer(os_file to, size_t queued)
-    : to_(to), limit_(std::clamp<size_t>(queued, 1, max_queued)) {
+block_writer::block_writer(os_file to, size_t slots)
+    : to_(to), limit_(std::clamp<size_t>(slots, 2, max_queued + 1) - 1) {
   try {
     thread_ = std::thread(&block_writer::write_blocks, this);
   } catch (const std::system_error&) {

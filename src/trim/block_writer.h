@@ -16,14 +16,15 @@ class block_writer {
   // Blocks handed over and not yet written, at most.
   static constexpr size_t max_queued = 4;
 
-  // Up to `queued` blocks (1 to max_queued) wait to be written at a time.
-  block_writer(os_file to, size_t queued);
+  // The caller's blocks take turns over `slots` buffers (2 to max_queued + 1):
+  // one is filled while the others wait to be written.
+  block_writer(os_file to, size_t slots);
   block_writer(const block_writer&) = delete;
   block_writer& operator=(const block_writer&) = delete;
   ~block_writer() { finish(); }
-  // Waits while `queued` blocks are waiting, then hands this one over; the
-  // caller leaves it alone until `queued` more have been handed over. False
-  // once a write has failed.
+  // Waits while the other slots all wait to be written, then hands this one
+  // over; once this returns, the slot handed over `slots` - 1 blocks ago is
+  // written and free to fill. False once a write has failed.
   bool put(const unsigned char* block, size_t size);
   // Writes what was handed over and ends the thread; false if any write failed.
   bool finish();

@@ -277,7 +277,7 @@ bool trim_pass(const trim_settings& s, trim_input* in, job_buffers* b, staging_f
   } else {
     // Each trimmed block is written while the next ones are read and trimmed
     // into the other slots of combo.
-    block_writer writer(to, output_slots - 1);
+    block_writer writer(to, output_slots);
     size_t slot = 0;
     for (written = writer.put(out, made); written && got > 0;
          got = read_some(from, b->in_buf.get(), b->read_size)) {
