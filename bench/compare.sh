@@ -9,7 +9,7 @@
 # Too slow for the test suite; run it by hand:
 #
 #   bench/compare.sh [-d DIR] [-b BUILD] [-r ROUNDS] [-n ROUNDS] [-t TAVLEN]
-#                    [-q] [-s] [-v] [-H]
+#                    [-q] [-s] [-v] [-H] [-p]
 #
 #   -d DIR     scratch directory for inputs and outputs
 #              (default $TAVLEN_BENCH_DIR, else /tmp/tavlen-bench)
@@ -23,9 +23,11 @@
 #   -v         also print every run's time, in ms (on the small CSV in us),
 #              in the order run
 #   -H         also run hyperfine on the CSV job, as a cross-check
+#   -p         leave free page reporting to the host as it is (by default it
+#              is paused while timing, where this shell may, and set back)
 set -euo pipefail
 
-usage() { sed -n '11,28s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '11,30s/^# \{0,1\}//p' "$0"; }
 src=$(cd "$(dirname "$0")/.." && pwd)
 dir=${TAVLEN_BENCH_DIR:-/tmp/tavlen-bench}
 rounds=21
@@ -36,7 +38,8 @@ quick=0
 big=1
 cross_check=0
 verbose=0
-while getopts "d:b:r:n:t:qsvHh" opt; do
+pause_reporting=1
+while getopts "d:b:r:n:t:qsvHph" opt; do
   case $opt in
     d) dir=$OPTARG ;;
     b) build_arg=$OPTARG ;;
@@ -47,6 +50,7 @@ while getopts "d:b:r:n:t:qsvHh" opt; do
     s) big=0 ;;
     v) verbose=1 ;;
     H) cross_check=1 ;;
+    p) pause_reporting=0 ;;
     h) usage; exit 0 ;;
     *) usage >&2; exit 2 ;;
   esac
@@ -246,6 +250,7 @@ run_jobs() {
   # Load from elsewhere only ever adds time: the fastest runs are a second view.
   local lines=() other line
   for other in floor dd; do
+    [[ -n ${med[fresh:$other]:-} ]] || continue
     for case in "${cases[@]}"; do
       local t=${med[$case:tavlen]} o=${med[$case:$other]}
       local tl=${least[$case:tavlen]} ol=${least[$case:$other]}
@@ -325,6 +330,22 @@ echo "floor: $(shown "$floor"); copy: dd bs=1M"
 model=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')
 echo "machine: $(nproc) cores, $model," \
   "Linux $(uname -r), scratch dir on $(df --output=fstype . | tail -n 1)"
+# A virtual machine may hand the memory its guest frees back to the host
+# (free page reporting); the next run to use that memory faults it in on the
+# host, which here made single runs of the floor take 4 to 5 times as long.
+# Raising the order of what is reported above the largest block the kernel
+# keeps stops it until the order is set back.
+reporting=/sys/module/page_reporting/parameters/page_reporting_order
+if [[ ! -e $reporting ]]; then
+  echo "free page reporting: none"
+elif ((!pause_reporting)); then
+  echo "free page reporting: on (order $(<"$reporting")), left as it is: expect outliers"
+elif [[ -w $reporting ]] && old_order=$(<"$reporting") && echo 11 2>/dev/null >"$reporting"; then
+  trap 'echo "$old_order" >"$reporting"' EXIT
+  echo "free page reporting: paused while timing (order $old_order set to 11, set back on exit)"
+else
+  echo "free page reporting: on, and could not be paused: expect outliers"
+fi
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 csv_sed='s/,\r$/\r/'
@@ -339,6 +360,17 @@ if [[ $cross_check -eq 1 ]]; then
   else
     echo "note: hyperfine is not installed; no cross-check" >&2
   fi
+fi
+
+# One CPU for all: tavlen's two threads then take turns on it, as when the
+# other CPU is busy; the floor has only the one thread.
+if command -v taskset >/dev/null; then
+  run_jobs "CSV -m on one CPU (taskset -c 0)" "$in" < <(
+    echo "tavlen|taskset -c 0 '$tavlen' -m $in out.tavlen"
+    echo "floor|taskset -c 0 '$floor' $in out.floor"
+  )
+else
+  echo "note: taskset is not installed; no run on one CPU" >&2
 fi
 
 small "small CSV -m (the whole lines of the CSV's first 1,000 bytes)" -m "$csv_sed"
