@@ -41,21 +41,28 @@ block_writer::block_writer(os_file to, size_t slots)
   }
 }
 
+void block_writer::write_oldest(std::unique_lock<std::mutex>& hold) {
+  writing_ = true;
+  const handed_block next = queue_[first_];
+  hold.unlock();
+  const bool written = write_all(to_, next.data, next.size);
+  hold.lock();
+  failed_ = failed_ || !written;
+  first_ = (first_ + 1) % max_queued;
+  --queued_;
+  writing_ = false;
+  turn_.notify_all();
+}
+
 void block_writer::write_blocks() {
   std::unique_lock<std::mutex> hold(lock_, std::defer_lock);
   for (;;) {
-    spin_until([this] { return queued_ > 0 || stopping_; });
+    const auto ready = [this] { return (queued_ > 0 && !writing_) || stopping_; };
+    spin_until(ready);
     hold.lock();
-    turn_.wait(hold, [this] { return queued_ > 0 || stopping_; });
+    turn_.wait(hold, ready);
     if (queued_ == 0) return;
-    const handed_block next = queue_[first_];
-    hold.unlock();
-    const bool written = write_all(to_, next.data, next.size);
-    hold.lock();
-    failed_ = failed_ || !written;
-    first_ = (first_ + 1) % max_queued;
-    --queued_;
-    turn_.notify_all();
+    if (!writing_) write_oldest(hold);
     hold.unlock();
   }
 }
@@ -65,9 +72,13 @@ bool block_writer::put(const unsigned char* block, size_t size) {
     failed_ = failed_ || !write_all(to_, block, size);
     return !failed_;
   }
-  spin_until([this] { return queued_ < limit_; });
+  // A full queue that nobody is writing has a writer thread that is not
+  // running: it shares this CPU, or has not woken. The oldest block is then
+  // written here rather than waited for.
+  const auto room = [this] { return queued_ < limit_ || !writing_; };
+  spin_until(room);
   std::unique_lock<std::mutex> hold(lock_);
-  turn_.wait(hold, [this] { return queued_ < limit_; });
+  for (turn_.wait(hold, room); queued_ >= limit_; turn_.wait(hold, room)) write_oldest(hold);
   if (failed_) return false;
   queue_[(first_ + queued_) % max_queued] = {block, size};
   ++queued_;

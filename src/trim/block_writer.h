@@ -1,6 +1,8 @@
 // Writes blocks to a file, in order, on a thread of its own, so that the next
-// block is read and trimmed while the ones before are written. Where no
-// thread can be had, each block is written when it is handed over.
+// block is read and trimmed while the ones before are written. When that
+// thread gets no turn to run, the caller writes the oldest block itself
+// rather than wait; where no thread can be had, each block is written when
+// it is handed over.
 #pragma once
 
 #include <atomic>
@@ -34,6 +36,9 @@ class block_writer {
     const unsigned char* data;
     size_t size;
   };
+  // Writes the oldest block queued; lock_ is held, and no other block is
+  // being written.
+  void write_oldest(std::unique_lock<std::mutex>& hold);
   void write_blocks();
 
   os_file to_;
@@ -46,5 +51,6 @@ class block_writer {
   // Changed under lock_; read without it only to spin on.
   std::atomic<size_t> queued_{0};  // blocks handed over, not yet written
   std::atomic<bool> stopping_{false};
+  std::atomic<bool> writing_{false};  // a block is being written, by either thread
   bool failed_ = false;
 };
