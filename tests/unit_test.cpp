@@ -129,37 +129,41 @@ TEST(lf_scan, both_scans_find_exactly_the_line_feeds) {
 #ifndef _WIN32
 // Each side waits longer than the other spins: a block handed over must stay
 // untouched until written, and a writer asleep must wake for the next one.
+// The caller refills each slot as soon as it may.
 TEST(block_writer, writes_each_block_whole_and_in_order_whichever_side_is_slow) {
   using std::chrono::milliseconds;
-  for (const bool slow_reader : {true, false}) {
-    int ends[2];
-    ASSERT_EQ(pipe(ends), 0);
-    std::string got;
-    std::thread reader([&] {
-      std::vector<char> buf(1 << 16);
-      for (ssize_t n; (n = read(ends[0], buf.data(), buf.size())) > 0;) {
-        got.append(buf.data(), static_cast<size_t>(n));
-        if (slow_reader) std::this_thread::sleep_for(milliseconds(2));
+  for (const size_t slot_count : {2, 3}) {
+    for (const bool slow_reader : {true, false}) {
+      int ends[2];
+      ASSERT_EQ(pipe(ends), 0);
+      std::string got;
+      std::thread reader([&] {
+        std::vector<char> buf(1 << 16);
+        for (ssize_t n; (n = read(ends[0], buf.data(), buf.size())) > 0;) {
+          got.append(buf.data(), static_cast<size_t>(n));
+          if (slow_reader) std::this_thread::sleep_for(milliseconds(2));
+        }
+      });
+      std::string want;
+      std::vector<std::vector<unsigned char>> slots(slot_count);
+      {
+        block_writer writer(os_file{ends[1]}, slots.size());
+        for (int k = 0; k < 12; ++k) {
+          std::vector<unsigned char>& slot = slots[k % slots.size()];
+          slot.assign(100000 + k, static_cast<unsigned char>('a' + k));
+          want.append(slot.begin(), slot.end());
+          EXPECT_TRUE(writer.put(slot.data(), slot.size()));
+          if (!slow_reader) std::this_thread::sleep_for(milliseconds(3));
+        }
+        EXPECT_TRUE(writer.finish());
       }
-    });
-    std::string want;
-    std::array<std::vector<unsigned char>, 3> slots;
-    {
-      block_writer writer(os_file{ends[1]}, slots.size());
-      for (int k = 0; k < 12; ++k) {
-        std::vector<unsigned char>& slot = slots[k % slots.size()];
-        slot.assign(100000 + k, static_cast<unsigned char>('a' + k));
-        want.append(slot.begin(), slot.end());
-        EXPECT_TRUE(writer.put(slot.data(), slot.size()));
-        if (!slow_reader) std::this_thread::sleep_for(milliseconds(3));
-      }
-      EXPECT_TRUE(writer.finish());
+      close(ends[1]);
+      reader.join();
+      close(ends[0]);
+      EXPECT_TRUE(got == want) << slot_count << " slots, slow "
+                               << (slow_reader ? "reader: " : "writer: ") << got.size()
+                               << " bytes of " << want.size();
     }
-    close(ends[1]);
-    reader.join();
-    close(ends[0]);
-    EXPECT_TRUE(got == want) << (slow_reader ? "slow reader: " : "slow writer: ") << got.size()
-                             << " bytes of " << want.size();
   }
 }
 
