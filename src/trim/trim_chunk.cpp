@@ -70,6 +70,11 @@ size_t trim_chunk(trim_carry* c, const unsigned char* in, size_t n, unsigned cha
     std::memcpy(out + base, p, block);
     for (; m != 0; m &= m - 1) {
       const int j = std::countr_zero(m);
+      // Inside a group the line feed is already stored where it belongs.
+      if (lines_seen + 1 < group_lines) {
+        ++lines_seen;
+        continue;
+      }
       unsigned char* next = on_line_feed(out + (base + j));
       std::memcpy(next, p + j + 1, block);
       base = (next - out) - (j + 1);
