@@ -365,9 +365,11 @@ fi
 # One CPU for all: tavlen's two threads then take turns on it, as when the
 # other CPU is busy; the floor has only the one thread.
 if command -v taskset >/dev/null; then
-  run_jobs "CSV -m on one CPU (taskset -c 0)" "$in" < <(
-    echo "tavlen|taskset -c 0 '$tavlen' -m $in out.tavlen"
-    echo "floor|taskset -c 0 '$floor' $in out.floor"
+  # The first CPU this shell may use.
+  cpu=$(taskset -pc $$ | sed -e 's/.*: //' -e 's/[-,].*//')
+  run_jobs "CSV -m on one CPU (taskset -c $cpu)" "$in" < <(
+    echo "tavlen|taskset -c $cpu '$tavlen' -m $in out.tavlen"
+    echo "floor|taskset -c $cpu '$floor' $in out.floor"
   )
 else
   echo "note: taskset is not installed; no run on one CPU" >&2
