@@ -78,7 +78,9 @@ bool block_writer::put(const unsigned char* block, size_t size) {
   const auto room = [this] { return queued_ < limit_ || !writing_; };
   spin_until(room);
   std::unique_lock<std::mutex> hold(lock_);
-  for (turn_.wait(hold, room); queued_ >= limit_; turn_.wait(hold, room)) write_oldest(hold);
+  turn_.wait(hold, room);
+  // Only this thread adds blocks: one written makes room.
+  if (queued_ >= limit_) write_oldest(hold);
   if (failed_) return false;
   queue_[(first_ + queued_) % max_queued] = {block, size};
   ++queued_;
