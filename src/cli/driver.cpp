@@ -87,21 +87,27 @@ int run_tavlen(int argc, const char* const* argv) {
   if (s.wants_usage != 0) show_usage(tavlen_version, s.wants_usage == 2 ? 1 : 0);
   run_failure why;
   if (!check_names(s, &why)) return report(why);
-  trim_input in;
-  if (!open_input(s, &in, &why)) return report(why);
-  job_buffers buffers;
-  if (!allocate_buffers(in, &buffers, &why)) return report(why);
-  // Runs in one folder take turns, from before the input's first byte is
-  // read until the output is written.
+  // Runs in one folder take turns, from before the input is opened until
+  // the output is written: a run that waits holds no file another may
+  // replace meanwhile.
   staging_file staging;
-  if (!hold_staging(in, &staging, &why)) return report(why);
-  if (!staging.locked) {
+  if (!staging.take()) {
+    failed(&why, "fopen()", staging_name);
+    return report(why);
+  }
+  if (!staging.locked()) {
     write_message(std::string("flock() error: ") + staging_name +
                   "; runs in this folder must not overlap\n");
   }
-  if (!trim_pass(s, &in, &buffers, &staging, &why)) return report(why);
+  trim_input in;
+  job_buffers buffers;
   written_output out;
-  if (!stage_output(s, in, &buffers, staging, &out, &why)) return report(why);
-  if (!finish_staging(s, &staging, out, &why)) return report(why);
-  return 0;
+  if (open_input(s, staging, &in, &why) && allocate_buffers(in, &buffers, &why) &&
+      trim_pass(s, &in, &buffers, &staging, &why) &&
+      stage_output(s, in, &buffers, staging, &out, &why) &&
+      finish_staging(s, &staging, &out, &why)) {
+    return 0;
+  }
+  why.result_in = whole_result(staging, out);
+  return report(why);
 }

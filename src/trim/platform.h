@@ -117,6 +117,8 @@ bool copy_in_kernel(os_file from, os_file to);
 // A name as the system's file functions read it: on Windows, the UTF-16 of
 // the UTF-8 the program holds, whatever the code page.
 std::filesystem::path file_path(const std::string& name);
+// And back: the UTF-8 name of a path the system gave.
+std::string name_of(const std::filesystem::path& path);
 
 // UTF-16 to UTF-8 and back without loss: a lone surrogate, which a Windows
 // name may hold, becomes three bytes of its own (WTF-8) and comes back as it
@@ -142,3 +144,22 @@ own_open open_staging_file(const char* name, bool create, os_file* f);
 // The pause before trying again a name that is busy: removed, but still open
 // in another run (Windows).
 void wait_for_name();
+
+// Replacing a file in place.
+// Keeps other programs from opening the file `f` holds, named `name`, while
+// it is replaced: a write lease on Linux, which any other open breaks (it then
+// waits for this run, and others_came() tells); on Windows the file opened
+// anew, and locked again, with a share mode that lets others read it only.
+// `in_use`: another
+// program has it open (for writing, on Windows); `unavailable`: the system
+// gives no such hold here, and `f` is as it was; `failed`: `f` was let go.
+enum class keep_out { held, in_use, unavailable, failed };
+keep_out keep_others_out(owned_file* f, const std::string& name);
+// True once another program came for a file held by keep_others_out.
+bool others_came();
+// Gives `from` the name `to`, which must be new; false leaves both as they were.
+bool rename_new(const std::string& from, const std::string& to);
+// The file the name itself is (a link at the name is not followed).
+bool identify(const std::string& name, file_id* id);
+// False where a power cut empties the open file's file system (RAM).
+bool file_survives_power_cut(os_file f);

@@ -9,6 +9,7 @@
 #endif
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 
 #include "trim/platform.h"
@@ -24,8 +25,10 @@ file_id id_of(const struct stat& st) {
 }
 
 // The program's own files: never through a link, and a FIFO or a device
-// planted in their place must not stall the run.
+// planted in their place must not stall the run. A new file is neither, and
+// needs no second call that could fail once it exists.
 int open_own(const char* name, int flags, mode_t mode) {
+  if (flags & O_EXCL) return open(name, flags | O_NOFOLLOW | O_CLOEXEC, mode);
   const int fd = open(name, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
   if (fd >= 0 && fcntl(fd, F_SETFL, 0) != 0) {
     close(fd);
@@ -114,16 +117,33 @@ bool sync_directory(const std::string& dir) {
   return close(fd) == 0 && synced;
 }
 
-bool survives_power_cut(const std::string& dir) {
 #ifdef __linux__
-  struct statfs fs;
-  if (statfs(dir.empty() ? "." : dir.c_str(), &fs) != 0) return true;
+namespace {
+
+bool on_disk(const struct statfs& fs) {
   return fs.f_type != TMPFS_MAGIC && fs.f_type != RAMFS_MAGIC;
-#else
-  (void)dir;
-  return true;
-#endif
 }
+
+}  // namespace
+
+bool survives_power_cut(const std::string& dir) {
+  struct statfs fs;
+  return statfs(dir.empty() ? "." : dir.c_str(), &fs) != 0 || on_disk(fs);
+}
+
+bool file_survives_power_cut(os_file f) {
+  struct statfs fs;
+  return fstatfs(fd_of(f), &fs) != 0 || on_disk(fs);
+}
+#else
+bool survives_power_cut(const std::string&) {
+  return true;
+}
+
+bool file_survives_power_cut(os_file) {
+  return true;
+}
+#endif
 
 bool lock_exclusive(os_file f) {
   int locked;
@@ -189,6 +209,10 @@ std::filesystem::path file_path(const std::string& name) {
   return std::filesystem::path(name);
 }
 
+std::string name_of(const std::filesystem::path& path) {
+  return path.native();
+}
+
 bool same_path(const std::filesystem::path& a, const std::filesystem::path& b) {
   return a == b;
 }
@@ -211,4 +235,55 @@ void wait_for_name() {
 
 void write_message(const std::string& utf8) {
   std::fputs(utf8.c_str(), stderr);
+}
+
+namespace {
+
+volatile sig_atomic_t lease_broken = 0;
+
+void note_lease_break(int) {
+  lease_broken = 1;
+}
+
+}  // namespace
+
+keep_out keep_others_out(owned_file* f, const std::string&) {
+#ifdef __linux__
+  // The break comes as SIGIO, which would otherwise end the run half-way.
+  struct sigaction on_break = {};
+  on_break.sa_handler = note_lease_break;
+  on_break.sa_flags = SA_RESTART;
+  sigemptyset(&on_break.sa_mask);
+  if (sigaction(SIGIO, &on_break, nullptr) != 0) return keep_out::unavailable;
+  if (fcntl(fd_of(f->get()), F_SETLEASE, F_WRLCK) == 0) return keep_out::held;
+  // Not the file's owner, or a file system without leases: the checks alone.
+  return errno == EAGAIN ? keep_out::in_use : keep_out::unavailable;
+#else
+  (void)f;
+  (void)note_lease_break;
+  return keep_out::unavailable;
+#endif
+}
+
+bool others_came() {
+  return lease_broken != 0;
+}
+
+bool rename_new(const std::string& from, const std::string& to) {
+#ifdef __linux__
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+#endif
+  // A second name, then the first one goes: never over a file that is there.
+  // Once the new name is made the file has it, whatever becomes of the old.
+  if (link(from.c_str(), to.c_str()) != 0) return false;
+  unlink(from.c_str());
+  return true;
+}
+
+bool identify(const std::string& name, file_id* id) {
+  struct stat named;
+  if (fstatat(AT_FDCWD, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  *id = id_of(named);
+  return true;
 }

@@ -194,6 +194,11 @@ std::filesystem::path file_path(const std::string& name) {
   return std::filesystem::path(std::wstring(wide.begin(), wide.end()));
 }
 
+std::string name_of(const std::filesystem::path& path) {
+  const std::wstring& wide = path.native();
+  return utf8_from_utf16(std::u16string(wide.begin(), wide.end()));
+}
+
 bool same_path(const std::filesystem::path& a, const std::filesystem::path& b) {
   return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
@@ -223,6 +228,44 @@ own_open open_staging_file(const char* name, bool create, os_file* f) {
 
 void wait_for_name() {
   Sleep(1);
+}
+
+keep_out keep_others_out(owned_file* f, const std::string& name) {
+  // Others may go on reading it, not write or delete it. A handle open for
+  // writing anywhere, this run's own first one too, fails the open: that one
+  // goes first, and the caller checks that the name still leads to its file.
+  f->close();
+  const HANDLE h = CreateFileW(wide_name(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    return GetLastError() == ERROR_SHARING_VIOLATION ? keep_out::in_use : keep_out::failed;
+  }
+  f->reset(file_of(h));
+  lock_exclusive(f->get());
+  return keep_out::held;
+}
+
+bool others_came() {
+  return false;  // the share mode refuses them instead
+}
+
+bool rename_new(const std::string& from, const std::string& to) {
+  return MoveFileExW(wide_name(from).c_str(), wide_name(to).c_str(), MOVEFILE_WRITE_THROUGH);
+}
+
+bool identify(const std::string& name, file_id* id) {
+  HANDLE h = CreateFileW(wide_name(name).c_str(), 0, share_all, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  file_facts facts;
+  const bool known = describe(file_of(h), &facts);
+  CloseHandle(h);
+  *id = facts.id;
+  return known;
+}
+
+bool file_survives_power_cut(os_file) {
+  return true;
 }
 
 void write_message(const std::string& utf8) {
