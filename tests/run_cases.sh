@@ -26,6 +26,26 @@ if command -v strace >/dev/null; then
     "exec -a strace $(printf %q "$(command -v strace)")" >"$tmp/bin/strace"
   chmod +x "$tmp/bin/strace"
 fi
+# `stop_at [-P PATH] CALL:N ACTION COMMAND...`: COMMAND stopped by strace at
+# its Nth CALL (on PATH) while ACTION runs; its status, and its standard error
+# with each kept name's number as N.
+cat >"$tmp/bin/stop_at" <<'EOF'
+#!/bin/bash
+path=() && [[ $1 == -P ]] && path=(-P "$2") && shift 2
+log=$TMPDIR/stop_at.log err=$TMPDIR/stop_at.err
+rm -f "$log"
+strace -o "$log" "${path[@]}" -e inject="${1%:*}:signal=STOP:when=${1##*:}" "${@:3}" 2>"$err" &
+s=$!
+until grep -qs "stopped by" "$log"; do sleep 0.01; done
+eval "$2"
+kill -CONT $(pgrep -P $s)
+wait $s
+s=$?
+wait
+grep -v ^strace: "$err" | sed -E 's/trimmed-[0-9]+/trimmed-N/' >&2
+exit $s
+EOF
+chmod +x "$tmp/bin/stop_at"
 [[ $TAVLEN_PROGRAM == *.exe ]] && platform=windows spelled=Z:${dir//\//\\}
 
 # Sets REPLY to the bytes a token stands for (NUL cannot be one): quotes
@@ -85,7 +105,7 @@ run_case() {  # LINE TEXT
     t=${BASH_REMATCH[0]} && decode "$t" && n=${run%%"$t"*}
     printf -v REPLY %q "$REPLY" && run=$n$REPLY${run:${#n}+${#t}}
   done
-  (cd "$dir" && ulimit -f "$limit" && PATH=$tmp/bin:$PATH exec timeout -s KILL 60 \
+  (cd "$dir" && ulimit -f "$limit" && PATH=$tmp/bin:$PATH TMPDIR=$tmp exec timeout -s KILL 60 \
     bash -c "$run") 2>"$tmp/err" &
   wait $!
   local got=$? err=

@@ -19,11 +19,12 @@ bool in_place_replacement::keep(const staging_file& staging, const std::string& 
   if ((survives_power_cut("") || !output_on_disk) && link_staging(staging, out_name)) return true;
   // Beside the file, not beside its name: a link to it may start in RAM.
   std::string folder;
-  if (!folder_holding(out_name, &folder)) return failed(why, "fopen()", out_name);
+  std::string base;
+  if (!file_behind(out_name, &folder, &base)) return failed(why, "fopen()", out_name);
   if (output_on_disk && !survives_power_cut(folder)) {
-    return failed(why, "fopen()", kept_result_name(folder, out_name, staging.id(), 0));
+    return failed(why, "fopen()", kept_result_name(folder, base, staging.id(), 0));
   }
-  if (copy_staging(staging, folder, out_name, scratch, scratch_size)) return true;
+  if (copy_staging(staging, folder, base, scratch, scratch_size)) return true;
   return failed(why, "fopen()", last_tried_);
 }
 
@@ -50,10 +51,10 @@ bool in_place_replacement::link_staging(const staging_file& staging, const std::
 }
 
 bool in_place_replacement::copy_staging(const staging_file& staging, const std::string& folder,
-                                        const std::string& out_name, unsigned char* scratch,
+                                        const std::string& base, unsigned char* scratch,
                                         size_t scratch_size) {
   for (int attempt = 0; attempt < max_attempts; ++attempt) {
-    last_tried_ = kept_result_name(folder, out_name, staging.id(), attempt);
+    last_tried_ = kept_result_name(folder, base, staging.id(), attempt);
     // Whole before it has its name: a run killed while it copies leaves a
     // name that says the file is partial.
     const std::string partial = last_tried_ + ".partial";

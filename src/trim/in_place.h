@@ -40,8 +40,8 @@ class in_place_replacement {
 
  private:
   bool link_staging(const staging_file& staging, const std::string& out_name);
-  bool copy_staging(const staging_file& staging, const std::string& folder,
-                    const std::string& out_name, unsigned char* scratch, size_t scratch_size);
+  bool copy_staging(const staging_file& staging, const std::string& folder, const std::string& base,
+                    unsigned char* scratch, size_t scratch_size);
   bool copy_to_new(const staging_file& staging, const std::string& partial, unsigned char* scratch,
                    size_t scratch_size);
   bool refuse(run_failure* why, const char* call, const std::string& what);

@@ -55,23 +55,24 @@ std::string folder_of(const std::string& name) {
   return name.substr(0, name_start(name));
 }
 
-bool folder_holding(const std::string& name, std::string* folder) {
+bool file_behind(const std::string& name, std::string* folder, std::string* base) {
   std::error_code ec;
   const fs::path file = fs::canonical(file_path(name), ec);
   if (ec) return false;
-  // As the user spelled it, where that is the same folder.
+  // The folder as the user spelled it, where that is the same folder.
   const std::string given = folder_of(name);
   const fs::path spelled = given.empty() ? fs::path(".") : file_path(given);
   *folder =
       fs::equivalent(spelled, file.parent_path(), ec) ? given : name_of(file.parent_path() / "");
+  *base = name_of(file.filename());
   return true;
 }
 
-std::string kept_result_name(const std::string& folder, const std::string& out_name,
+std::string kept_result_name(const std::string& folder, const std::string& file_name,
                              const file_id& id, int attempt) {
   // Short enough for any file system's limit on one name, and never half a
   // character; bytes that are no characters at all are cut where they stand.
-  std::string base = out_name.substr(name_start(out_name));
+  std::string base = file_name.substr(name_start(file_name));
   if (base.size() > 200) {
     size_t cut = 200;
     while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
