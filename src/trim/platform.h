@@ -38,11 +38,13 @@ class owned_file {
 };
 
 // Which file an open handle reaches: device and inode, or volume serial number
-// and file id (128 bits on Windows, of which `index` holds the low half).
+// and file id (128 bits on Windows, of which `index` holds the low half), and
+// on Windows which of its data streams.
 struct file_id {
   uint64_t volume = 0;
   uint64_t index = 0;
   uint64_t index_high = 0;
+  uint64_t stream = 0;
   friend bool operator==(const file_id&, const file_id&) = default;
 };
 
@@ -142,3 +144,10 @@ own_open open_staging_file(const char* name, bool create, os_file* f);
 // The pause before trying again a name that is busy: removed, but still open
 // in another run (Windows).
 void wait_for_name();
+
+// True when `name` is the program's own file `own` (draft.txt) by its
+// spelling: on Windows in any letter case.
+bool is_own_name(const std::string& name, const char* own);
+// True when the argument asks for the usage screen as -V does: "/?" on
+// Windows, where no file name holds a '?'.
+bool asks_for_usage(const char* arg);

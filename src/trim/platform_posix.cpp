@@ -212,3 +212,11 @@ void wait_for_name() {
 void write_message(const std::string& utf8) {
   std::fputs(utf8.c_str(), stderr);
 }
+
+bool is_own_name(const std::string& name, const char* own) {
+  return name == own;
+}
+
+bool asks_for_usage(const char*) {
+  return false;  // "/?" is a file name here
+}
