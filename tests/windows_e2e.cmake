@@ -21,6 +21,8 @@ add_test(NAME e2e_acp COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/run_cases.sh
 set_tests_properties(e2e_acp PROPERTIES FIXTURES_REQUIRED wine
   ENVIRONMENT "TAVLEN_LAUNCHER=env ${wine_launcher} ${wine_program};TAVLEN_CASES=[^ -~]")
 add_executable(pipe_server pipe_server.cpp)
-set_property(TEST e2e_0 e2e_1 e2e_acp APPEND PROPERTY
-  ENVIRONMENT "TAVLEN_PIPE_SERVER=$<TARGET_FILE:pipe_server>")
+add_executable(hold_open hold_open.cpp)
+set_property(TEST e2e_0 e2e_1 e2e_acp APPEND PROPERTY ENVIRONMENT
+  "TAVLEN_PIPE_SERVER=$<TARGET_FILE:pipe_server>;TAVLEN_HOLD_OPEN=$<TARGET_FILE:hold_open>")
 target_link_options(pipe_server PRIVATE -static)
+target_link_options(hold_open PRIVATE -static)

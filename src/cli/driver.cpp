@@ -55,7 +55,7 @@ trim_settings scan_arguments(int argc, const char* const* argv) {
     } else if (std::strcmp(arg, "-VC") == 0) {
       s.wants_usage = 2;
       return s;
-    } else if (std::strcmp(arg, "-V") == 0) {
+    } else if (std::strcmp(arg, "-V") == 0 || asks_for_usage(arg)) {
       s.wants_usage = 1;
       return s;
     } else if ((starts_with(arg, "-x") || starts_with(arg, "-w") || starts_with(arg, "-u")) &&

@@ -55,7 +55,7 @@ bool stage_output(const trim_settings& s, const trim_input& in, job_buffers* b,
                   const staging_file& staging, written_output* out, run_failure* why) {
   // draft.txt is the program's own name: never a link, a special file or
   // another user's file; as the fallback, always a new file.
-  const bool named_draft = s.out_name == fallback_output_name;
+  const bool named_draft = is_own_name(s.out_name, fallback_output_name);
   owned_file to;
   os_file f;
   if (open_for_writing(s.out_name, named_draft ? open_mode::working_file : open_mode::named_output,

@@ -38,11 +38,13 @@ class owned_file {
 };
 
 // Which file an open handle reaches: device and inode, or volume serial number
-// and file id (128 bits on Windows, of which `index` holds the low half).
+// and file id (128 bits on Windows, of which `index` holds the low half), and
+// on Windows which of its data streams.
 struct file_id {
   uint64_t volume = 0;
   uint64_t index = 0;
   uint64_t index_high = 0;
+  uint64_t stream = 0;
   friend bool operator==(const file_id&, const file_id&) = default;
 };
 
@@ -150,9 +152,9 @@ void wait_for_name();
 // it is replaced: a write lease on Linux, which any other open breaks (it then
 // waits for this run, and others_came() tells); on Windows the file opened
 // anew, and locked again, with a share mode that lets others read it only.
-// `in_use`: another
-// program has it open (for writing, on Windows); `unavailable`: the system
-// gives no such hold here, and `f` is as it was; `failed`: `f` was let go.
+// `in_use`: another program has it open (for writing, on Windows);
+// `unavailable`: the system gives no such hold here, and `f` is as it was;
+// `failed`: `f` was let go.
 enum class keep_out { held, in_use, unavailable, failed };
 keep_out keep_others_out(owned_file* f, const std::string& name);
 // True once another program came for a file held by keep_others_out.
@@ -163,3 +165,10 @@ bool rename_new(const std::string& from, const std::string& to);
 bool identify(const std::string& name, file_id* id);
 // False where a power cut empties the open file's file system (RAM).
 bool file_survives_power_cut(os_file f);
+
+// True when `name` is the program's own file `own` (draft.txt) by its
+// spelling: on Windows in any letter case.
+bool is_own_name(const std::string& name, const char* own);
+// True when the argument asks for the usage screen as -V does: "/?" on
+// Windows, where no file name holds a '?'.
+bool asks_for_usage(const char* arg);

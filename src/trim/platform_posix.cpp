@@ -287,3 +287,11 @@ bool identify(const std::string& name, file_id* id) {
   *id = id_of(named);
   return true;
 }
+
+bool is_own_name(const std::string& name, const char* own) {
+  return name == own;
+}
+
+bool asks_for_usage(const char*) {
+  return false;  // "/?" is a file name here
+}

@@ -2,8 +2,21 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "trim/platform.h"
+#include "trim/win_rules.h"
+
+static_assert(win_file_type_disk == FILE_TYPE_DISK &&
+              win_attribute_directory == FILE_ATTRIBUTE_DIRECTORY &&
+              win_attribute_reparse_point == FILE_ATTRIBUTE_REPARSE_POINT &&
+              win_invalid_attributes == INVALID_FILE_ATTRIBUTES &&
+              IsReparseTagNameSurrogate(win_name_surrogate_bit) &&
+              win_error_file_not_found == ERROR_FILE_NOT_FOUND &&
+              win_error_access_denied == ERROR_ACCESS_DENIED &&
+              win_error_file_exists == ERROR_FILE_EXISTS &&
+              win_error_delete_pending == ERROR_DELETE_PENDING);
 
 namespace {
 
@@ -18,6 +31,13 @@ os_file file_of(HANDLE h) {
 std::wstring wide_name(const std::string& name) {
   return file_path(name).wstring();
 }
+
+// FileDispositionInfoEx and its FILE_DISPOSITION_INFO_EX flags, which the
+// headers declare only for builds that require Windows 10 1607; older systems
+// refuse the class, and the plain FileDispositionInfo is used instead.
+const auto file_disposition_info_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+constexpr DWORD disposition_delete = 0x1;
+constexpr DWORD disposition_posix_semantics = 0x2;
 
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -43,18 +63,89 @@ file_id id_of(HANDLE h, const BY_HANDLE_FILE_INFORMATION& info) {
           (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow, 0};
 }
 
+// Streams of one file share its id: the handles opened on a named stream,
+// and which, as only the name tells it.
+std::vector<std::pair<HANDLE, uint64_t>> stream_keys;
+
+uint64_t stream_key_of(HANDLE h) {
+  for (const auto& [held, key] : stream_keys) {
+    if (held == h) return key;
+  }
+  return 0;
+}
+
+HANDLE open_named(const std::string& name, DWORD access, DWORD disposition, DWORD flags,
+                  DWORD share = share_all) {
+  const HANDLE h =
+      CreateFileW(wide_name(name).c_str(), access, share, nullptr, disposition, flags, nullptr);
+  const uint64_t key = win_stream_key(name);
+  if (h != INVALID_HANDLE_VALUE && key != 0) stream_keys.emplace_back(h, key);
+  return h;
+}
+
+bool close_handle(HANDLE h) {
+  std::erase_if(stream_keys, [h](const auto& held) { return held.first == h; });
+  return CloseHandle(h);
+}
+
+// The tag says whether a reparse point is a link; one that cannot be read
+// counts as one.
+DWORD reparse_tag_of(HANDLE h, DWORD attributes) {
+  FILE_ATTRIBUTE_TAG_INFO tag;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return 0;
+  return GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag)
+             ? tag.ReparseTag
+             : IO_REPARSE_TAG_SYMLINK;
+}
+
+bool same_file(HANDLE a, HANDLE b) {
+  file_facts fa, fb;
+  return describe(file_of(a), &fa) && describe(file_of(b), &fb) && fa.id == fb.id;
+}
+
+// The program's own files, opened as they are, never through a link. A
+// reparse point that is no link (deduplication, HSM, a cloud placeholder)
+// holds its data behind its filter: that file is opened again through it,
+// if the name still leads to it. A link stays open as it is, for describe()
+// to refuse.
+HANDLE open_own(const std::string& name, DWORD access, DWORD disposition) {
+  const HANDLE h = open_named(name, access, disposition, FILE_FLAG_OPEN_REPARSE_POINT);
+  FILE_ATTRIBUTE_TAG_INFO tag;
+  if (h == INVALID_HANDLE_VALUE ||
+      !GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag) ||
+      (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 ||
+      IsReparseTagNameSurrogate(tag.ReparseTag)) {
+    return h;
+  }
+  const HANDLE through = open_named(name, access, OPEN_EXISTING, 0);
+  const bool same = through != INVALID_HANDLE_VALUE && same_file(h, through);
+  close_handle(h);
+  if (same) return through;
+  if (through != INVALID_HANDLE_VALUE) close_handle(through);
+  SetLastError(ERROR_CANT_ACCESS_FILE);
+  return INVALID_HANDLE_VALUE;
+}
+
 }  // namespace
 
 bool describe(os_file f, file_facts* facts) {
-  // Only a file on disk has an identity: not a pipe, the console or NUL.
-  BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileType(handle_of(f)) != FILE_TYPE_DISK ||
-      !GetFileInformationByHandle(handle_of(f), &info)) {
-    return false;
+  const HANDLE h = handle_of(f);
+  const DWORD type = GetFileType(h);
+  if (type != FILE_TYPE_DISK) {
+    // A device (NUL, CON, COM1) or a pipe: no size and no identity, written
+    // and read as it comes, as on POSIX systems.
+    if (type == FILE_TYPE_UNKNOWN && GetLastError() != NO_ERROR) return false;
+    *facts = file_facts{};
+    return true;
   }
-  facts->id = id_of(handle_of(f), info);
-  facts->regular =
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(h, &info)) return false;
+  facts->id = id_of(h, info);
+  facts->id.stream = stream_key_of(h);
+  // A link opened as itself shows by its tag; one opened through reaches a
+  // file that is no link.
+  const DWORD attributes = info.dwFileAttributes;
+  facts->regular = win_regular(type, attributes, reparse_tag_of(h, attributes));
   facts->size = facts->regular
                     ? static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) |
                                            info.nFileSizeLow)
@@ -73,18 +164,26 @@ bool guard_standard_streams() {
 }
 
 bool open_for_reading(const std::string& name, os_file* f) {
-  *f = file_of(CreateFileW(wide_name(name).c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  HANDLE h = open_named(name, GENERIC_READ, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN);
+  // A folder opens only with FILE_FLAG_BACKUP_SEMANTICS (CreateFileW); reading
+  // it then fails, as it does on POSIX systems.
+  if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+    const DWORD attributes = GetFileAttributesW(wide_name(name).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      h = open_named(name, GENERIC_READ, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    }
+  }
+  *f = file_of(h);
   return f->handle != -1;
 }
 
 bool open_for_writing(const std::string& name, open_mode mode, os_file* f) {
   const bool own = mode != open_mode::named_output;
-  *f = file_of(CreateFileW(
-      wide_name(name).c_str(), GENERIC_WRITE, share_all, nullptr,
+  const DWORD disposition =
       mode == open_mode::new_working_file || mode == open_mode::new_private_file ? CREATE_NEW
-                                                                                 : OPEN_ALWAYS,
-      own ? FILE_FLAG_OPEN_REPARSE_POINT : FILE_ATTRIBUTE_NORMAL, nullptr));
+                                                                                 : OPEN_ALWAYS;
+  *f = file_of(own ? open_own(name, GENERIC_WRITE, disposition)
+                   : open_named(name, GENERIC_WRITE, disposition, FILE_ATTRIBUTE_NORMAL));
   if (f->handle == -1) return false;
   // The program's own files are never reached through a link.
   file_facts facts;
@@ -150,26 +249,31 @@ bool add_name(const std::string& existing, const std::string& name) {
 bool remove_name(const std::string& name, const file_id& id) {
   // Checked and removed through one handle, so that a file put in its place
   // in between is left alone.
-  HANDLE h = CreateFileW(wide_name(name).c_str(), DELETE, share_all, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  HANDLE h = open_named(name, DELETE, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
   }
   file_facts facts;
-  FILE_DISPOSITION_INFO remove = {TRUE};
-  const bool removed = describe(file_of(h), &facts) && facts.id == id &&
-                       SetFileInformationByHandle(h, FileDispositionInfo, &remove, sizeof remove);
-  return CloseHandle(h) && removed;
+  // A POSIX delete frees the name at once, though other runs still hold the
+  // file (NTFS, Windows 10 1709 and later: FILE_DISPOSITION_INFO_EX). Else
+  // the name stays, delete pending and unopenable, until the last handle of
+  // the file closes.
+  DWORD posix = disposition_delete | disposition_posix_semantics;
+  FILE_DISPOSITION_INFO pending = {TRUE};
+  const bool removed =
+      describe(file_of(h), &facts) && facts.id == id &&
+      (SetFileInformationByHandle(h, file_disposition_info_ex, &posix, sizeof posix) ||
+       SetFileInformationByHandle(h, FileDispositionInfo, &pending, sizeof pending));
+  return close_handle(h) && removed;
 }
 
 bool name_leads_to(const std::string& name, const file_id& id, bool follow_links) {
-  HANDLE h = CreateFileW(wide_name(name).c_str(), 0, share_all, nullptr, OPEN_EXISTING,
-                         follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  HANDLE h = open_named(name, 0, OPEN_EXISTING, follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
   if (h == INVALID_HANDLE_VALUE) return false;
   file_facts facts;
   const bool same = describe(file_of(h), &facts) && facts.id == id;
-  CloseHandle(h);
+  close_handle(h);
   return same;
 }
 
@@ -178,7 +282,7 @@ bool make_private(os_file) {
 }
 
 bool close_file(os_file* f) {
-  const bool closed = f->handle == -1 || CloseHandle(handle_of(*f));
+  const bool closed = f->handle == -1 || close_handle(handle_of(*f));
   f->handle = -1;
   return closed;
 }
@@ -210,20 +314,14 @@ size_t name_start(const std::string& name) {
 }
 
 own_open open_staging_file(const char* name, bool create, os_file* f) {
-  const std::wstring wide = wide_name(name);
-  *f = file_of(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, share_all, nullptr,
-                           create ? CREATE_NEW : OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                           nullptr));
+  *f = file_of(
+      open_own(name, GENERIC_READ | GENERIC_WRITE | DELETE, create ? CREATE_NEW : OPEN_EXISTING));
   if (f->handle != -1) return own_open::opened;
   const DWORD error = GetLastError();
-  if (error == ERROR_FILE_EXISTS) return own_open::exists;
-  if (error == ERROR_FILE_NOT_FOUND) return own_open::missing;
-  // A removed file keeps its name, unopenable, until the last run that
-  // waited on it lets go.
-  if (error == ERROR_ACCESS_DENIED && GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    return own_open::busy;
-  }
-  return own_open::failed;
+  const DWORD attributes =
+      error == ERROR_ACCESS_DENIED ? GetFileAttributesW(wide_name(name).c_str()) : 0;
+  return win_open_failure(error, attributes,
+                          attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0);
 }
 
 void wait_for_name() {
@@ -235,14 +333,17 @@ keep_out keep_others_out(owned_file* f, const std::string& name) {
   // writing anywhere, this run's own first one too, fails the open: that one
   // goes first, and the caller checks that the name still leads to its file.
   f->close();
-  const HANDLE h = CreateFileW(wide_name(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    return GetLastError() == ERROR_SHARING_VIOLATION ? keep_out::in_use : keep_out::failed;
+  HANDLE h = open_named(name, GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ);
+  keep_out kept = keep_out::held;
+  if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
+    // Open as before, so that the run can still tell what changed.
+    h = open_named(name, GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+    kept = keep_out::in_use;
   }
+  if (h == INVALID_HANDLE_VALUE) return keep_out::failed;
   f->reset(file_of(h));
   lock_exclusive(f->get());
-  return keep_out::held;
+  return kept;
 }
 
 bool others_came() {
@@ -254,12 +355,11 @@ bool rename_new(const std::string& from, const std::string& to) {
 }
 
 bool identify(const std::string& name, file_id* id) {
-  HANDLE h = CreateFileW(wide_name(name).c_str(), 0, share_all, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const HANDLE h = open_named(name, 0, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
   if (h == INVALID_HANDLE_VALUE) return false;
   file_facts facts;
   const bool known = describe(file_of(h), &facts);
-  CloseHandle(h);
+  close_handle(h);
   *id = facts.id;
   return known;
 }
@@ -288,4 +388,12 @@ void write_message(const std::string& utf8) {
       return;
     }
   }
+}
+
+bool is_own_name(const std::string& name, const char* own) {
+  return win_own_name(name, own);
+}
+
+bool asks_for_usage(const char* arg) {
+  return std::string_view(arg) == "/?";
 }
