@@ -9,6 +9,8 @@
 # Cases that need root (root:, tmpfs:, chown:) run, for a user who is not, as
 # root of a user namespace (unshare -rm) in a second pass of this script where
 # the system allows one; those that still cannot run are skipped and counted.
+# $TAVLEN_ROOT=skip leaves them out; =only runs them alone, and gives status 77
+# when some were skipped.
 set -uo pipefail
 export -n LC_ALL=C  # bytes here; the program keeps the caller's locale (Wine needs UTF-8)
 export TAVLEN_PROGRAM=$(realpath "$1") TAVLEN_LAUNCHER=${TAVLEN_LAUNCHER:-}
@@ -72,6 +74,8 @@ run_case() {  # LINE TEXT
   local root=
   [[ $setup == 'root: '* ]] && setup=${setup#root: } && root=1
   [[ " $setup" =~ \ (tmpfs|chown): ]] && root=1
+  [[ ${TAVLEN_ROOT:-} == skip && $root || ${TAVLEN_ROOT:-} == only && ! $root ]] &&
+    skipped=$((skipped + 1)) && return
   [[ $pass == user && $root ]] && need_root=$((need_root + 1)) && return
   [[ $pass == root && ! $root ]] && return
   rm -rf "$dir" "$want" && mkdir "$dir"
@@ -79,7 +83,8 @@ run_case() {  # LINE TEXT
   for t in "${given[@]}" "${words[@]}"; do
     decode "${t%%=*}" && n=$REPLY && decode "${t#*=}"
     case $t in
-      tmpfs:*) mkdir "$dir/${n#*:}" && mount -t tmpfs -o "size=$REPLY" tmpfs "$dir/${n#*:}" ||
+      tmpfs:*) mkdir "$dir/${n#*:}" && mount -t tmpfs -o "size=$REPLY" tmpfs "$dir/${n#*:}" \
+        2>/dev/null ||
         { ((++need_root)) && return; } ;;
       # Only one user id is ours in a user namespace.
       chown:*) chown "$REPLY" "$dir/${n#*:}" 2>/dev/null || { ((++need_root)) && return; } ;;
@@ -163,4 +168,5 @@ if [[ $pass == user ]] && ((need_root)) && unshare -rm true 2>/dev/null; then
 fi
 echo "cases: $passed passed, $failed failed, $skipped skipped"
 ((need_root)) && echo "$need_root cases need root: skipped"
-((failed == 0))
+((failed == 0)) || exit 1
+((need_root == 0)) || [[ ${TAVLEN_ROOT:-} != only ]] || exit 77
