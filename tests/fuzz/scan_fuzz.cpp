@@ -1,7 +1,8 @@
 // The command-line scan on arbitrary arguments (the fuzz input split at NUL
-// bytes) against a plain reading of the option rules written out here.
-#include <algorithm>
+// bytes): what one more argument does to the settings of those before it,
+// and -V or -VC ending the scan.
 #include <cstdlib>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -9,27 +10,10 @@
 
 namespace {
 
-trim_settings read_rules(const std::vector<std::string>& args) {
-  trim_settings e{false, false, 1, 1, "", "draft.txt", 0, "", 0};
-  for (const std::string& a : args) {
-    if (a == "-V" || a == "-VC") return e.wants_usage = a == "-V" ? 1 : 2, e;
-    const bool crlf = a == "-r" || a == "-CRLF" || a == "-m";
-    const bool numeric = a.size() >= 2 && a[0] == '-' && std::string("xwu").find(a[1]) < 3;
-    const bool exact = numeric && a.find_first_not_of("0123456789", 2) == std::string::npos;
-    int64_t n = exact ? 0 : 1;
-    for (size_t i = 2; exact && i < a.size(); ++i)
-      n = std::min<int64_t>(n * 10 + a[i] - '0', INT32_MAX);
-    if (numeric) (a[1] == 'u' ? e.cut_len : e.group_lines) = static_cast<int32_t>(n);
-    if (exact && a[1] == 'x') e.cut_len = static_cast<int32_t>(static_cast<uint32_t>(2 * n - 1));
-    if (a == "-m") e.cut_len = 2;
-    e.crlf_mode |= crlf || (exact && a[1] == 'x');
-    e.keep_tmp |= a == "-y";
-    if (!exact && !crlf && a != "-y") {
-      std::string* names[] = {&e.in_name, &e.out_name, &e.third_name};
-      if (++e.names <= 3) *names[e.names - 1] = a;
-    }
-  }
-  return e;
+trim_settings scan(const std::vector<std::string>& args) {
+  std::vector<const char*> argv = {"tavlen"};
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  return scan_arguments(static_cast<int>(argv.size()), argv.data());
 }
 
 auto fields(const trim_settings& s) {
@@ -37,14 +21,54 @@ auto fields(const trim_settings& s) {
                   s.wants_usage, s.names, s.third_name);
 }
 
+bool same(const trim_settings& a, const trim_settings& b) {
+  return fields(a) == fields(b);
+}
+
+// The settings `s` with one more argument `a`, one of `more` below, as the
+// manual page tells it.
+trim_settings after(trim_settings s, const std::string& a) {
+  if (s.wants_usage != 0) return s;
+  if (a == "-V" || a == "-VC") s.wants_usage = a == "-V" ? 1 : 2;
+  if (a == "-y") s.keep_tmp = true;
+  if (a == "-r" || a == "-m" || a[1] == 'x') s.crlf_mode = true;
+  if (a == "-m") s.cut_len = 2;
+  if (a == "-u7") s.cut_len = 7;
+  if (a == "-w7") s.group_lines = 7;
+  if (a == "-x7") s.group_lines = 7, s.cut_len = 13;
+  if (a == "-u99999999999") s.cut_len = 2147483647;
+  if (a == "-x1073741824") s.group_lines = 1073741824, s.cut_len = 2147483647;
+  if (a == "-u" || a == "-w") (a[1] == 'u' ? s.cut_len : s.group_lines) = 0;
+  if (a == "-uz") s.cut_len = 1;
+  if (a == "-w-1") s.group_lines = 1;
+  if (a == "-uz" || a == "-w-1" || a == "name") {
+    std::string* names[] = {&s.in_name, &s.out_name, &s.third_name};
+    if (++s.names <= 3) *names[s.names - 1] = a;
+  }
+  return s;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> args(1);
   for (size_t i = 0; i < size; ++i) data[i] == 0 ? args.emplace_back() : args.back() += data[i];
-  std::vector<const char*> argv = {"tavlen"};
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  const trim_settings got = scan_arguments(static_cast<int>(argv.size()), argv.data());
-  if (fields(got) != fields(read_rules(args))) std::abort();
+  const trim_settings before = scan(args);
+  // The scan stops at -V or -VC: nothing after it counts.
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "-V" || args[i] == "-VC") {
+      const trim_settings upto = scan({args.begin(), args.begin() + i + 1});
+      if (!same(before, upto) || before.wants_usage != (args[i] == "-V" ? 1 : 2)) std::abort();
+      break;
+    }
+  }
+  static const char* const more[] = {"-V",   "-VC",           "-y",          "-r", "-m",  "-u7",
+                                     "-w7",  "-x7",           "-u",          "-w", "-uz", "-w-1",
+                                     "name", "-u99999999999", "-x1073741824"};
+  for (const char* a : more) {
+    std::vector<std::string> longer = args;
+    longer.emplace_back(a);
+    if (!same(scan(longer), after(before, a))) std::abort();
+  }
   return 0;
 }
