@@ -72,8 +72,7 @@ run_case() {  # LINE TEXT
   [[ $only == linux || $only == windows ]] && setup=${setup#*: } || only=
   [[ $only && $only != "$platform" ]] && skipped=$((skipped + 1)) && return
   local root=
-  [[ $setup == 'root: '* ]] && setup=${setup#root: } && root=1
-  [[ " $setup" =~ \ (tmpfs|chown): ]] && root=1
+  [[ $setup == 'root: '* || " $setup" =~ \ (tmpfs|chown): ]] && root=1 setup=${setup#root: }
   [[ ${TAVLEN_ROOT:-} == skip && $root || ${TAVLEN_ROOT:-} == only && ! $root ]] &&
     skipped=$((skipped + 1)) && return
   [[ $pass == user && $root ]] && need_root=$((need_root + 1)) && return
@@ -83,8 +82,7 @@ run_case() {  # LINE TEXT
   for t in "${given[@]}" "${words[@]}"; do
     decode "${t%%=*}" && n=$REPLY && decode "${t#*=}"
     case $t in
-      tmpfs:*) mkdir "$dir/${n#*:}" && mount -t tmpfs -o "size=$REPLY" tmpfs "$dir/${n#*:}" \
-        2>/dev/null ||
+      tmpfs:*) mkdir "$dir/${n#*:}" && mount -t tmpfs -o "size=$REPLY" tmpfs "$dir/${n#*:}" ||
         { ((++need_root)) && return; } ;;
       # Only one user id is ours in a user namespace.
       chown:*) chown "$REPLY" "$dir/${n#*:}" 2>/dev/null || { ((++need_root)) && return; } ;;
@@ -156,10 +154,7 @@ while IFS= read -r text || [[ $text ]]; do
   [[ $text == given* ]] && split "${text#given}" && given=("${words[@]}")
   [[ $text == *'$ '* ]] && line=("$number" "$text")
 done < <(cat "$(dirname "$0")/cases.txt" && echo)
-if [[ $pass == root ]]; then
-  echo "$passed $failed $need_root" >"$TAVLEN_ROOT_PASS"
-  exit
-fi
+[[ $pass == root ]] && echo "$passed $failed $need_root" >"$TAVLEN_ROOT_PASS" && exit
 if [[ $pass == user ]] && ((need_root)) && unshare -rm true 2>/dev/null; then
   TAVLEN_ROOT_PASS=$tmp/root_pass unshare -rm "$0" "$@"
   read -r p f need_root <"$tmp/root_pass" || failed=$((failed + 1))
