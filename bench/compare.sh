@@ -23,11 +23,12 @@
 #   -v         also print every run's time, in ms (on the small CSV in us),
 #              in the order run
 #   -H         also run hyperfine on the CSV job, as a cross-check
-#   -p         leave free page reporting to the host as it is (by default it
-#              is paused while timing, where this shell may, and set back)
+#   -p         pause free page reporting to the host while timing, and set
+#              it back at the end (needs root; a machine-wide setting, so
+#              only when asked); by default the machine is left as it is
 set -euo pipefail
 
-usage() { sed -n '11,30s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '11,31s/^# \{0,1\}//p' "$0"; }
 src=$(cd "$(dirname "$0")/.." && pwd)
 dir=${TAVLEN_BENCH_DIR:-/tmp/tavlen-bench}
 rounds=21
@@ -38,7 +39,7 @@ quick=0
 big=1
 cross_check=0
 verbose=0
-pause_reporting=1
+pause_reporting=0
 while getopts "d:b:r:n:t:qsvHph" opt; do
   case $opt in
     d) dir=$OPTARG ;;
@@ -50,7 +51,7 @@ while getopts "d:b:r:n:t:qsvHph" opt; do
     s) big=0 ;;
     v) verbose=1 ;;
     H) cross_check=1 ;;
-    p) pause_reporting=0 ;;
+    p) pause_reporting=1 ;;
     h) usage; exit 0 ;;
     *) usage >&2; exit 2 ;;
   esac
@@ -334,12 +335,13 @@ echo "machine: $(nproc) cores, $model," \
 # (free page reporting); the next run to use that memory faults it in on the
 # host, which here made single runs of the floor take 4 to 5 times as long.
 # Raising the order of what is reported above the largest block the kernel
-# keeps stops it until the order is set back.
+# keeps stops it until the order is set back: only with -p.
 reporting=/sys/module/page_reporting/parameters/page_reporting_order
 if [[ ! -e $reporting ]]; then
   echo "free page reporting: none"
 elif ((!pause_reporting)); then
-  echo "free page reporting: on (order $(<"$reporting")), left as it is: expect outliers"
+  echo "free page reporting: on (order $(<"$reporting")), left as it is (-p pauses it):" \
+    "expect outliers"
 elif [[ -w $reporting ]] && old_order=$(<"$reporting") && echo 11 2>/dev/null >"$reporting"; then
   trap 'echo "$old_order" >"$reporting"' EXIT
   echo "free page reporting: paused while timing (order $old_order set to 11, set back on exit)"

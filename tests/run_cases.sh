@@ -6,6 +6,11 @@
 # VERSION is the project's (for the usage screen); K/N runs every Nth case
 # from the Kth (from 0).
 # $TAVLEN_LAUNCHER (wine, valgrind and its options) goes in front of PROGRAM.
+# Cases that need root (root:, tmpfs:, chown:) run, for a user who is not, as
+# root of a user namespace (unshare -rm) in a second pass of this script where
+# the system allows one; those that still cannot run are skipped and counted.
+# $TAVLEN_ROOT=skip leaves them out; =only runs them alone, and gives status 77
+# when some were skipped.
 set -uo pipefail
 export -n LC_ALL=C  # bytes here; the program keeps the caller's locale (Wine needs UTF-8)
 export TAVLEN_PROGRAM=$(realpath "$1") TAVLEN_LAUNCHER=${TAVLEN_LAUNCHER:-}
@@ -14,7 +19,10 @@ shard=${3:-0/1} platform=linux version=${2}000
 version=${version%"${version#*.???}"}  # as the program shows it: 1.03 is 1.030
 printf -v every "$(printf '\\x%02x' {1..46} {48..255})"  # every byte but NUL and '/'
 tmp=$(mktemp -d) && mkdir "$tmp/bin"
-dir=$tmp/run want=$tmp/want spelled=$tmp/run passed=0 failed=0 skipped=0
+dir=$tmp/run want=$tmp/want spelled=$tmp/run passed=0 failed=0 skipped=0 need_root=0
+pass=all  # all: as root; user: the cases that need no root; root: only those
+[[ ${TAVLEN_ROOT_PASS:-} ]] && pass=root
+((EUID)) && pass=user
 trap 'umount "$dir"/*/ 2>/dev/null; rm -rf "$tmp"' EXIT
 # `tavlen` in a case: a command of its own, so that $! after `tavlen ... &` is
 # the program.
@@ -83,13 +91,21 @@ run_case() {  # LINE TEXT
   local only=${2%%: *} setup=${2%%\$ *} run=${2#*\$ } expect=${2#* => } t n status=0 limit=65536
   [[ $only == linux || $only == windows ]] && setup=${setup#*: } || only=
   [[ $only && $only != "$platform" ]] && skipped=$((skipped + 1)) && return
+  local root=
+  [[ $setup == 'root: '* || " $setup" =~ \ (tmpfs|chown): ]] && root=1 setup=${setup#root: }
+  [[ ${TAVLEN_ROOT:-} == skip && $root || ${TAVLEN_ROOT:-} == only && ! $root ]] &&
+    skipped=$((skipped + 1)) && return
+  [[ $pass == user && $root ]] && need_root=$((need_root + 1)) && return
+  [[ $pass == root && ! $root ]] && return
   rm -rf "$dir" "$want" && mkdir "$dir"
   split "$setup"
   for t in "${given[@]}" "${words[@]}"; do
     decode "${t%%=*}" && n=$REPLY && decode "${t#*=}"
     case $t in
       tmpfs:*) mkdir "$dir/${n#*:}" && mount -t tmpfs -o "size=$REPLY" tmpfs "$dir/${n#*:}" ||
-        { ((++skipped)) && return; } ;;
+        { ((++need_root)) && return; } ;;
+      # Only one user id is ours in a user namespace.
+      chown:*) chown "$REPLY" "$dir/${n#*:}" 2>/dev/null || { ((++need_root)) && return; } ;;
       limit:*) limit=${t#*:} ;;
       ln:*) ln "$dir/$REPLY" "$dir/${n#*:}" ;;
       ln-s:*) ln -s "$REPLY" "$dir/${n#*:}" ;;
@@ -158,5 +174,14 @@ while IFS= read -r text || [[ $text ]]; do
   [[ $text == given* ]] && split "${text#given}" && given=("${words[@]}")
   [[ $text == *'$ '* ]] && line=("$number" "$text")
 done < <(cat "$(dirname "$0")/cases.txt" && echo)
+[[ $pass == root ]] && echo "$passed $failed $need_root" >"$TAVLEN_ROOT_PASS" && exit
+if [[ $pass == user ]] && ((need_root)) && unshare -rm true 2>/dev/null; then
+  TAVLEN_ROOT_PASS=$tmp/root_pass unshare -rm "$0" "$@"
+  read -r p f need_root <"$tmp/root_pass" || failed=$((failed + 1))
+  echo "cases: ${p:-0} run as root of a user namespace"
+  passed=$((passed + ${p:-0})) failed=$((failed + ${f:-0}))
+fi
 echo "cases: $passed passed, $failed failed, $skipped skipped"
-((failed == 0))
+((need_root)) && echo "$need_root cases need root: skipped"
+((failed == 0)) || exit 1
+((need_root == 0)) || [[ ${TAVLEN_ROOT:-} != only ]] || exit 77

@@ -1,7 +1,8 @@
 // The command-line scan on arbitrary arguments (the fuzz input split at NUL
-// bytes) against a plain reading of the option rules written out here.
-#include <algorithm>
+// bytes): what one more argument does to the settings before it (nothing,
+// once -V or -VC has ended the scan).
 #include <cstdlib>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -9,27 +10,11 @@
 
 namespace {
 
-trim_settings read_rules(const std::vector<std::string>& args) {
-  trim_settings e{false, false, 1, 1, "", "draft.txt", 0, "", 0};
-  for (const std::string& a : args) {
-    if (a == "-V" || a == "-VC") return e.wants_usage = a == "-V" ? 1 : 2, e;
-    const bool crlf = a == "-r" || a == "-CRLF" || a == "-m";
-    const bool numeric = a.size() >= 2 && a[0] == '-' && std::string("xwu").find(a[1]) < 3;
-    const bool exact = numeric && a.find_first_not_of("0123456789", 2) == std::string::npos;
-    int64_t n = exact ? 0 : 1;
-    for (size_t i = 2; exact && i < a.size(); ++i)
-      n = std::min<int64_t>(n * 10 + a[i] - '0', INT32_MAX);
-    if (numeric) (a[1] == 'u' ? e.cut_len : e.group_lines) = static_cast<int32_t>(n);
-    if (exact && a[1] == 'x') e.cut_len = static_cast<int32_t>(static_cast<uint32_t>(2 * n - 1));
-    if (a == "-m") e.cut_len = 2;
-    e.crlf_mode |= crlf || (exact && a[1] == 'x');
-    e.keep_tmp |= a == "-y";
-    if (!exact && !crlf && a != "-y") {
-      std::string* names[] = {&e.in_name, &e.out_name, &e.third_name};
-      if (++e.names <= 3) *names[e.names - 1] = a;
-    }
-  }
-  return e;
+trim_settings scan(std::vector<std::string> args, const char* more = nullptr) {
+  if (more) args.emplace_back(more);
+  std::vector<const char*> argv = {"tavlen"};
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  return scan_arguments(static_cast<int>(argv.size()), argv.data());
 }
 
 auto fields(const trim_settings& s) {
@@ -37,14 +22,40 @@ auto fields(const trim_settings& s) {
                   s.wants_usage, s.names, s.third_name);
 }
 
+// One more argument and what it sets, as the manual page tells it: c the
+// CRLF variant, k -y, n a name, 1 or 2 the usage screen; -1 leaves a number.
+struct step {
+  const char *arg, *sets;
+  int32_t group, cut;
+};
+// clang-format off
+const step steps[] = {
+    {"-y", "k", -1, -1}, {"-r", "c", -1, -1}, {"-m", "c", -1, 2}, {"-u7", "", -1, 7},
+    {"-w7", "", 7, -1}, {"-x7", "c", 7, 13}, {"-u", "", -1, 0}, {"-w", "", 0, -1},
+    {"-uz", "n", -1, 1}, {"-w-1", "n", 1, -1}, {"name", "n", -1, -1}, {"-V", "1", -1, -1},
+    {"-VC", "2", -1, -1}, {"-u99999999999", "", -1, INT32_MAX},
+    {"-x1073741824", "c", 1 << 30, INT32_MAX}};
+// clang-format on
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> args(1);
   for (size_t i = 0; i < size; ++i) data[i] == 0 ? args.emplace_back() : args.back() += data[i];
-  std::vector<const char*> argv = {"tavlen"};
-  for (const std::string& a : args) argv.push_back(a.c_str());
-  const trim_settings got = scan_arguments(static_cast<int>(argv.size()), argv.data());
-  if (fields(got) != fields(read_rules(args))) std::abort();
+  const trim_settings before = scan(args);
+  for (const step& m : steps) {
+    trim_settings want = before;
+    if (before.wants_usage == 0) {
+      const std::string sets = m.sets;
+      want.crlf_mode |= sets == "c";
+      want.keep_tmp |= sets == "k";
+      want.wants_usage = sets == "1" ? 1 : sets == "2" ? 2 : 0;
+      if (m.group >= 0) want.group_lines = m.group;
+      if (m.cut >= 0) want.cut_len = m.cut;
+      std::string* names[] = {&want.in_name, &want.out_name, &want.third_name};
+      if (sets == "n" && ++want.names <= 3) *names[want.names - 1] = m.arg;
+    }
+    if (fields(scan(args, m.arg)) != fields(want)) std::abort();
+  }
   return 0;
 }
