@@ -102,12 +102,15 @@ int run_tavlen(int argc, const char* const* argv) {
   trim_input in;
   job_buffers buffers;
   written_output out;
-  if (open_input(s, staging, &in, &why) && allocate_buffers(in, &buffers, &why) &&
-      trim_pass(s, &in, &buffers, &staging, &why) &&
-      stage_output(s, in, &buffers, staging, &out, &why) &&
-      finish_staging(s, &staging, &out, &why)) {
-    return 0;
+  const bool done = open_input(s, staging, &in, &why) && allocate_buffers(in, &buffers, &why) &&
+                    trim_pass(s, &in, &buffers, &staging, &why) &&
+                    stage_output(s, in, &buffers, staging, &out, &why) &&
+                    finish_staging(s, &staging, &out, &why);
+  if (!in.logged) write_message(std::string("fwrite() error: ") + error_log_name + "\n");
+  if (out.unlocked) {
+    write_message("flock() error: " + s.out_name + "; runs writing it must not overlap\n");
   }
+  if (done) return 0;
   why.result_in = whole_result(staging, out);
   return report(why);
 }

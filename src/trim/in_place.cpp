@@ -94,9 +94,10 @@ bool in_place_replacement::copy_to_new(const staging_file& staging, const std::s
 }
 
 bool in_place_replacement::hold(owned_file* output, const std::string& out_name,
-                                const file_facts& read, file_facts* held, run_failure* why) {
+                                const file_facts& read, file_facts* held, bool* unlocked,
+                                run_failure* why) {
   // After any other run that writes it: it has the file open until done.
-  lock_exclusive(output->get());
+  *unlocked = !lock_exclusive(output->get());
   const keep_out others = keep_others_out(output, out_name);
   if (others == keep_out::failed) return refuse(why, "fopen()", out_name);
   // Checked now, with nothing slow before the truncation: a change made

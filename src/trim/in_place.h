@@ -29,9 +29,10 @@ class in_place_replacement {
  public:
   bool keep(const staging_file& staging, const std::string& out_name, os_file output,
             unsigned char* scratch, size_t scratch_size, run_failure* why);
-  // `read`: the input as the pass read it; `held`: the output once held.
+  // `read`: the input as the pass read it; `held`: the output once held;
+  // `unlocked`: where the file system has no locks.
   bool hold(owned_file* output, const std::string& out_name, const file_facts& read,
-            file_facts* held, run_failure* why);
+            file_facts* held, bool* unlocked, run_failure* why);
   bool confirm(os_file output, const std::string& out_name, const staging_file& staging,
                run_failure* why);
   void finish();

@@ -27,11 +27,11 @@ bool fill_output(const trim_input& in, job_buffers* b, const staging_file& stagi
   const bool in_place = facts.regular && facts.id == in.opened.id;
   if (in_place) {
     if (!replacement.keep(staging, out_name, to->get(), b->out_slots.get(), b->slot_size, why) ||
-        !replacement.hold(to, out_name, in.read, &facts, why)) {
+        !replacement.hold(to, out_name, in.read, &facts, &out->unlocked, why)) {
       return false;
     }
   } else if (facts.regular) {
-    lock_exclusive(to->get());
+    out->unlocked = !lock_exclusive(to->get());
     if (!describe(to->get(), &facts)) return failed(why, "fopen()", out_name);
     // Another program put a new file in its place while this run waited, or
     // the name the input was read from now leads to another file.

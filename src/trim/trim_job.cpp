@@ -4,18 +4,18 @@
 
 namespace {
 
-// Best effort, and never through a link or into another user's file: the
-// message on standard error is what the user reads.
-void log_error(const char* message, const std::string& name) {
+// Never through a link or into another user's file, which is passed over: the
+// message on standard error is what the user reads. False when the entry was
+// begun and not finished.
+bool log_error(const char* message, const std::string& name) {
   owned_file log;
   os_file f;
-  if (!open_for_writing(error_log_name, open_mode::working_file, &f)) return;
+  if (!open_for_writing(error_log_name, open_mode::working_file, &f)) return true;
   log.reset(f);
   file_facts facts;
-  if (describe(f, &facts) && own_plain_file(facts) && truncate_to_empty(f)) {
-    const std::string entry = std::string(message) + " " + name;
-    write_all(f, entry.data(), entry.size());
-  }
+  if (!describe(f, &facts) || !own_plain_file(facts)) return true;
+  const std::string entry = std::string(message) + " " + name;
+  return truncate_to_empty(f) && write_all(f, entry.data(), entry.size()) && log.close();
 }
 
 }  // namespace
@@ -44,7 +44,7 @@ bool open_input(const trim_settings& s, const staging_file& staging, trim_input*
   in->name = s.in_name;
   os_file f;
   if (!open_for_reading(in->name, &f)) {
-    log_error("fopen() error-3:", in->name);
+    in->logged = log_error("fopen() error-3:", in->name);
     why->message = (s.crlf_mode ? "fopen() error-1: " : "fopen() error-2: ") + in->name + "\n";
     return false;
   }
@@ -52,7 +52,7 @@ bool open_input(const trim_settings& s, const staging_file& staging, trim_input*
   // A pipe or a device has no size; the run reads it all the same.
   if (!describe(f, &in->opened) || !in->opened.regular) {
     in->opened.regular = false;
-    log_error("ftell() error:", in->name);
+    in->logged = log_error("ftell() error:", in->name);
   }
   if (in->opened.id == staging.id()) return refused_as_staging(why, in->name);
   return true;

@@ -40,8 +40,9 @@ inline constexpr size_t output_slots = 3;
 struct trim_input {
   std::string name;
   owned_file file;
-  file_facts opened;  // when it was opened; not regular for a pipe or device
-  file_facts read;    // as the pass read it
+  file_facts opened;   // when it was opened; not regular for a pipe or device
+  file_facts read;     // as the pass read it
+  bool logged = true;  // false when error.txt was begun and not finished
 };
 
 struct job_buffers {
@@ -55,6 +56,7 @@ struct job_buffers {
 // Where the output went.
 struct written_output {
   bool fallback = false;  // to draft.txt: the output named was not written
+  bool unlocked = false;  // where the file system has no locks
   in_place_replacement replacement;
 };
 

@@ -46,8 +46,9 @@ bool trim_pass(const trim_settings& s, trim_input* in, job_buffers* b, staging_f
     failed(why, "fread()", in->name);
   } else if (sized && (!describe(from, &in->read) || !same_version(before, in->read))) {
     failed(why, "fread()", in->name + " changed while it was read");
+  } else if (!in->file.close()) {
+    failed(why, "fread()", in->name);
   } else {
-    in->file.close();
     staging->mark_whole();
     return true;
   }
