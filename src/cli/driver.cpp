@@ -40,8 +40,9 @@ bool take_numeric_option(const char* arg, opt_parts* parts, trim_settings* s) {
 
 }  // namespace
 
-trim_settings scan_arguments(int argc, const char* const* argv) {
-  trim_settings s;
+command_line scan_arguments(int argc, const char* const* argv) {
+  command_line c;
+  trim_settings& s = c.settings;
   opt_parts parts;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
@@ -53,23 +54,23 @@ trim_settings scan_arguments(int argc, const char* const* argv) {
       s.crlf_mode = true;
       s.cut_len = 2;
     } else if (std::strcmp(arg, "-VC") == 0) {
-      s.wants_usage = 2;
-      return s;
+      c.wants_usage = 2;
+      return c;
     } else if (std::strcmp(arg, "-V") == 0 || asks_for_usage(arg)) {
-      s.wants_usage = 1;
-      return s;
+      c.wants_usage = 1;
+      return c;
     } else if ((starts_with(arg, "-x") || starts_with(arg, "-w") || starts_with(arg, "-u")) &&
                take_numeric_option(arg, &parts, &s)) {
       // consumed
-    } else if (++s.names == 1) {
+    } else if (++c.names == 1) {
       s.in_name = arg;
-    } else if (s.names == 2) {
+    } else if (c.names == 2) {
       s.out_name = arg;
-    } else if (s.names == 3) {
-      s.third_name = arg;
+    } else if (c.names == 3) {
+      c.third_name = arg;
     }
   }
-  return s;
+  return c;
 }
 
 namespace {
@@ -83,9 +84,19 @@ int report(const run_failure& why) {
 }  // namespace
 
 int run_tavlen(int argc, const char* const* argv) {
-  const trim_settings s = scan_arguments(argc, argv);
-  if (s.wants_usage != 0) show_usage(tavlen_version, s.wants_usage == 2 ? 1 : 0);
+  const command_line c = scan_arguments(argc, argv);
+  if (c.wants_usage != 0) show_usage(tavlen_version, c.wants_usage == 2 ? 1 : 0);
+  const trim_settings& s = c.settings;
   run_failure why;
+  if (s.in_name.empty()) {
+    why.message = "strlen() error: zero size of file name\n";
+    return report(why);
+  }
+  // A glob that matched three files would have the last one overwritten.
+  if (c.names > 2) {
+    failed(&why, "argv", c.third_name + " is a third file name");
+    return report(why);
+  }
   if (!check_names(s, &why)) return report(why);
   // Runs in one folder take turns, from before the input is opened until
   // the output is written: a run that waits holds no file another may

@@ -25,12 +25,6 @@ bool refused_as_staging(run_failure* why, const std::string& name) {
 }
 
 bool check_names(const trim_settings& s, run_failure* why) {
-  if (s.in_name.empty()) {
-    why->message = "strlen() error: zero size of file name\n";
-    return false;
-  }
-  // A glob that matched three files would have the last one overwritten.
-  if (s.names > 2) return failed(why, "argv", s.third_name + " is a third file name");
   for (const std::string* name : {&s.in_name, &s.out_name}) {
     // Spellings found here are refused before any file is opened; the job
     // refuses every other way to the file by what it opens.

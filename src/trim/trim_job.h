@@ -1,5 +1,5 @@
 // One run's trimming job, as steps the run takes in this order:
-//   check_names       the names, before any file is opened
+//   check_names       neither name the staging file, before any file is opened
 //   (staging_file.h)  the turn on binary.tmp
 //   open_input        the input, opened once; its identity and size
 //   allocate_buffers  the read block and the output slots

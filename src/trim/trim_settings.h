@@ -1,4 +1,4 @@
-// What the command line asks of a run: filled by the scan, read by the job.
+// What the command line asks of a run's job.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,4 @@ struct trim_settings {
   int32_t cut_len = 1;
   std::string in_name;
   std::string out_name = "draft.txt";
-  int names = 0;           // positional names given
-  std::string third_name;  // the first past the output: a run with one is refused
-  int wants_usage = 0;     // "-V" asks for 1, "-VC" for 2; the scan stops there
 };

@@ -10,16 +10,17 @@
 
 namespace {
 
-trim_settings scan(std::vector<std::string> args, const char* more = nullptr) {
+command_line scan(std::vector<std::string> args, const char* more = nullptr) {
   if (more) args.emplace_back(more);
   std::vector<const char*> argv = {"tavlen"};
   for (const std::string& a : args) argv.push_back(a.c_str());
   return scan_arguments(static_cast<int>(argv.size()), argv.data());
 }
 
-auto fields(const trim_settings& s) {
+auto fields(const command_line& c) {
+  const trim_settings& s = c.settings;
   return std::tie(s.crlf_mode, s.keep_tmp, s.group_lines, s.cut_len, s.in_name, s.out_name,
-                  s.wants_usage, s.names, s.third_name);
+                  c.wants_usage, c.names, c.third_name);
 }
 
 // One more argument and what it sets, as the manual page tells it: c the
@@ -42,17 +43,17 @@ const step steps[] = {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> args(1);
   for (size_t i = 0; i < size; ++i) data[i] == 0 ? args.emplace_back() : args.back() += data[i];
-  const trim_settings before = scan(args);
+  const command_line before = scan(args);
   for (const step& m : steps) {
-    trim_settings want = before;
+    command_line want = before;
     if (before.wants_usage == 0) {
       const std::string sets = m.sets;
-      want.crlf_mode |= sets == "c";
-      want.keep_tmp |= sets == "k";
+      want.settings.crlf_mode |= sets == "c";
+      want.settings.keep_tmp |= sets == "k";
       want.wants_usage = sets == "1" ? 1 : sets == "2" ? 2 : 0;
-      if (m.group >= 0) want.group_lines = m.group;
-      if (m.cut >= 0) want.cut_len = m.cut;
-      std::string* names[] = {&want.in_name, &want.out_name, &want.third_name};
+      if (m.group >= 0) want.settings.group_lines = m.group;
+      if (m.cut >= 0) want.settings.cut_len = m.cut;
+      std::string* names[] = {&want.settings.in_name, &want.settings.out_name, &want.third_name};
       if (sets == "n" && ++want.names <= 3) *names[want.names - 1] = m.arg;
     }
     if (fields(scan(args, m.arg)) != fields(want)) std::abort();
