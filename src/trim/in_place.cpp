@@ -58,15 +58,18 @@ bool in_place_replacement::copy_staging(const staging_file& staging, const std::
     // Whole before it has its name: a run killed while it copies leaves a
     // name that says the file is partial.
     const std::string partial = last_tried_ + ".partial";
-    if (!copy_to_new(staging, partial, scratch, scratch_size)) continue;
     file_id copy;
-    if (!identify(partial, &copy)) return false;
+    const copy_made made = copy_to_new(staging, partial, scratch, scratch_size, &copy);
+    if (made == copy_made::name_taken) continue;
+    if (made == copy_made::failed) return false;
     if (!rename_new(partial, last_tried_)) {
       remove_name(partial, copy);
       continue;
     }
-    if (!sync_directory(folder)) {
-      remove_name(last_tried_, copy);
+    // Renamed by name, which another program may have swapped meanwhile.
+    file_id named;
+    if (!identify(last_tried_, &named) || named != copy || !sync_directory(folder)) {
+      remove_name(last_tried_, named);
       return false;
     }
     kept_name_ = last_tried_;
@@ -76,21 +79,26 @@ bool in_place_replacement::copy_staging(const staging_file& staging, const std::
   return false;
 }
 
-bool in_place_replacement::copy_to_new(const staging_file& staging, const std::string& partial,
-                                       unsigned char* scratch, size_t scratch_size) {
+in_place_replacement::copy_made in_place_replacement::copy_to_new(const staging_file& staging,
+                                                                  const std::string& partial,
+                                                                  unsigned char* scratch,
+                                                                  size_t scratch_size,
+                                                                  file_id* id) {
   os_file f;
-  if (!open_for_writing(partial, open_mode::new_private_file, &f)) return false;
+  // Taken, most likely, by a run killed half-way: the next name is tried.
+  if (!open_for_writing(partial, open_mode::new_private_file, &f)) return copy_made::name_taken;
   owned_file copy;
   copy.reset(f);
   file_facts facts;
-  if (!describe(f, &facts)) return false;
-  const bool made = staging.copy_to(f, scratch, scratch_size) == copy_result::done &&
-                    sync_file(f) && copy.close();
-  if (!made) {
-    copy.close();
-    remove_name(partial, facts.id);
+  if (!describe(f, &facts)) return copy_made::failed;
+  *id = facts.id;
+  if (staging.copy_to(f, scratch, scratch_size) == copy_result::done && sync_file(f) &&
+      copy.close()) {
+    return copy_made::copy;
   }
-  return made;
+  copy.close();
+  remove_name(partial, facts.id);
+  return copy_made::failed;
 }
 
 bool in_place_replacement::hold(owned_file* output, const std::string& out_name,

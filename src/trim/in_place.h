@@ -43,8 +43,9 @@ class in_place_replacement {
   bool link_staging(const staging_file& staging, const std::string& out_name);
   bool copy_staging(const staging_file& staging, const std::string& folder, const std::string& base,
                     unsigned char* scratch, size_t scratch_size);
-  bool copy_to_new(const staging_file& staging, const std::string& partial, unsigned char* scratch,
-                   size_t scratch_size);
+  enum class copy_made { copy, name_taken, failed };
+  copy_made copy_to_new(const staging_file& staging, const std::string& partial,
+                        unsigned char* scratch, size_t scratch_size, file_id* id);
   bool refuse(run_failure* why, const char* call, const std::string& what);
 
   std::string kept_name_;
