@@ -362,18 +362,24 @@ if [[ $cross_check -eq 1 ]]; then
   fi
 fi
 
-# One CPU for all: tavlen's two threads then take turns on it, as when the
-# other CPU is busy; the floor has only the one thread.
-if command -v taskset >/dev/null; then
+# one_cpu TITLE OPTIONS, on $in: tavlen and the floor both held to one CPU,
+# as when the other CPU is busy or the process may use only one.
+one_cpu() {
+  local title=$1 opts=$2
+  if ! command -v taskset >/dev/null; then
+    echo "note: taskset is not installed; no run on one CPU" >&2
+    return 0
+  fi
   # The first CPU this shell may use.
+  local cpu
   cpu=$(taskset -pc $$ | sed -e 's/.*: //' -e 's/[-,].*//')
-  run_jobs "CSV -m on one CPU (taskset -c $cpu)" "$in" < <(
-    echo "tavlen|taskset -c $cpu '$tavlen' -m $in out.tavlen"
+  run_jobs "$title on one CPU (taskset -c $cpu)" "$in" < <(
+    echo "tavlen|taskset -c $cpu '$tavlen' $opts $in out.tavlen"
     echo "floor|taskset -c $cpu '$floor' $in out.floor"
   )
-else
-  echo "note: taskset is not installed; no run on one CPU" >&2
-fi
+}
+
+one_cpu "CSV -m" -m
 
 small "small CSV -m (the whole lines of the CSV's first 1,000 bytes)" -m "$csv_sed"
 
@@ -382,6 +388,8 @@ compare "text -x2 (drop every second line of a CR LF text)" -x2 'n;d' 'NR % 2' \
   "-ne 'print if \$. % 2'"
 
 # mawk is left out: it takes a minute on one line of 100 MiB.
+one_cpu "text -x2" -x2
+
 in=in.line
 compare "long line -m (one line, one CR LF at its end)" -m "$csv_sed" '' "-pe '$csv_sed'"
 
