@@ -142,3 +142,8 @@ own_open open_staging_file(const char* name, bool create, os_file* f);
 // The pause before trying again a name that is busy: removed, but still open
 // in another run (Windows).
 void wait_for_name();
+
+// The CPUs this process may run on at once, as the system says: those it may
+// be scheduled on, fewer where a CPU time limit is set (a Linux cgroup's
+// quota, a Windows job's hard cap). At least 1.
+int usable_cpus();
