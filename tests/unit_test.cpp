@@ -47,9 +47,12 @@ TEST(trim_pass, block_pass_matches_byte_pass_on_random_input) {
         // bytes and more take the 64-byte blocks.
         std::vector<size_t> reads = {1 + rng() % 7, 128 + rng() % 200, rng() % 8, 1 + rng() % 7};
         if (round < 2) reads = {1 << 16};
-        ASSERT_TRUE(block_pass_matches(group, cut, variant, reads, text))
+        // Each scan the processor has, in turn.
+        const auto scan = static_cast<pass_scan>(round % (static_cast<int>(widest_scan()) + 1));
+        ASSERT_TRUE(block_pass_matches(group, cut, variant, reads, text, scan))
             << "N=" << group << " K=" << cut << " crlf=" << round % 2 << " reads " << reads[0]
-            << " " << reads[1] << " input " << testing::PrintToString(text);
+            << " " << reads[1] << " scan " << static_cast<int>(scan) << " input "
+            << testing::PrintToString(text);
       }
 }
 
@@ -83,10 +86,13 @@ TEST(trim_pass, both_passes_give_worked_examples) {
     std::vector<unsigned char> out(trim_out_bound(e.in.size()));
     reference_pass ref(e.group_lines, e.cut_len, e.variant);
     EXPECT_EQ(std::string(out.begin(), out.begin() + ref.run(in, e.in.size(), out.data())), e.out);
-    trim_carry carry;
-    trim_start(&carry, e.group_lines, e.cut_len, e.variant);
-    const size_t made = trim_chunk(&carry, in, e.in.size(), out.data());
-    EXPECT_EQ(std::string(out.begin(), out.begin() + made), e.out);
+    for (int scan = 0; scan <= static_cast<int>(widest_scan()); ++scan) {
+      trim_carry carry;
+      trim_start(&carry, e.group_lines, e.cut_len, e.variant);
+      carry.scan = static_cast<pass_scan>(scan);
+      const size_t made = trim_chunk(&carry, in, e.in.size(), out.data());
+      EXPECT_EQ(std::string(out.begin(), out.begin() + made), e.out) << "scan " << scan;
+    }
   }
 }
 
@@ -98,7 +104,7 @@ uint64_t lf_bits(const block& b) {
   return m;
 }
 
-TEST(lf_scan, both_scans_find_exactly_the_line_feeds) {
+TEST(lf_scan, every_scan_finds_exactly_the_line_feeds) {
   std::vector<block> blocks;
   // One bit away from a line feed, or with its low bits: what a faulty
   // compare or a borrow between bytes would take for one.
@@ -128,6 +134,11 @@ TEST(lf_scan, both_scans_find_exactly_the_line_feeds) {
     ASSERT_EQ(lf_mask_plain(p), want) << testing::PrintToString(b);
 #ifdef __SSE2__
     ASSERT_EQ(lf_mask_sse2(p), want) << testing::PrintToString(b);
+#endif
+#ifdef TAVLEN_HAS_AVX2
+    if (have_avx2()) {
+      ASSERT_EQ(lf_mask_avx2(p), want) << testing::PrintToString(b);
+    }
 #endif
   }
 }
