@@ -14,6 +14,7 @@
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define TAVLEN_HAS_AVX2 1
 #define TAVLEN_AVX2 __attribute__((target("avx2,bmi,bmi2")))
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -71,10 +72,17 @@ TAVLEN_AVX2 inline uint64_t lf_mask_avx2(const unsigned char* p) {
   return uint64_t{low} | uint64_t{high} << 32;
 }
 
-// True when the processor, and the system's saving of its registers, have it.
+// True when the processor has AVX2 (with BMI1 and BMI2) and the system saves
+// its registers. In a virtual machine each cpuid traps to the host (7 us
+// here), so this asks for two leaves, and only when called.
 inline bool have_avx2() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-         __builtin_cpu_supports("bmi2");
+  unsigned a, b, c, d;
+  __cpuid(1, a, b, c, d);
+  if ((c & (1u << 27)) == 0 || (c & (1u << 28)) == 0) return false;  // OSXSAVE, AVX
+  unsigned saved, high;
+  __asm__("xgetbv" : "=a"(saved), "=d"(high) : "c"(0));
+  if ((saved & 6) != 6) return false;  // the XMM and YMM registers
+  __cpuid_count(7, 0, a, b, c, d);
+  return (b & (1u << 3)) != 0 && (b & (1u << 5)) != 0 && (b & (1u << 8)) != 0;
 }
 #endif

@@ -53,14 +53,15 @@ void trim_start(trim_carry* c, int32_t group_lines, int32_t cut_len, line_end va
   c->group_lines = group_lines;
   c->delay = delay_for_cut(cut_len);
   c->variant = variant;
-  c->scan = widest_scan();
+  c->scan = pass_scan::widest;
   c->lines_seen = 0;
   c->held_len = 0;
 }
 
 pass_scan widest_scan() {
 #ifdef TAVLEN_HAS_AVX2
-  if (have_avx2()) return pass_scan::avx2;
+  static const bool avx2 = have_avx2();
+  if (avx2) return pass_scan::avx2;
 #endif
 #ifdef __SSE2__
   return pass_scan::sse2;
@@ -179,16 +180,21 @@ TAVLEN_AVX2 size_t trim_avx2(trim_carry* c, const unsigned char* in, size_t n, u
 }  // namespace
 
 size_t trim_chunk(trim_carry* c, const unsigned char* in, size_t n, unsigned char* out) {
+  // Asking costs more than AVX2 saves on a small file (a few cpuid traps in
+  // a virtual machine): that keeps the scan every x86-64 processor has.
+  if (c->scan == pass_scan::widest && n >= 65536) c->scan = widest_scan();
   switch (c->scan) {
 #ifdef TAVLEN_HAS_AVX2
     case pass_scan::avx2:
       return trim_avx2(c, in, n, out);
 #endif
-#ifdef __SSE2__
-    case pass_scan::sse2:
-      return trim_with<sse2_scan>(c, in, n, out);
-#endif
-    default:
+    case pass_scan::plain:
       return trim_with<plain_scan>(c, in, n, out);
+    default:
+#ifdef __SSE2__
+      return trim_with<sse2_scan>(c, in, n, out);
+#else
+      return trim_with<plain_scan>(c, in, n, out);
+#endif
   }
 }

@@ -12,8 +12,10 @@ enum class line_end { lf, crlf };
 inline constexpr int32_t max_delay = 126;
 
 // How the pass looks for line feeds; each gives the same bytes. trim_start
-// takes the widest the processor has, and tests may take a narrower one.
-enum class pass_scan { plain, sse2, avx2 };
+// takes `widest`: the widest the processor has, asked for at the first chunk
+// large enough to repay asking. Tests may take any of the others.
+enum class pass_scan { plain, sse2, avx2, widest };
+// Asks the processor once; never `widest`.
 pass_scan widest_scan();
 
 struct trim_carry {
