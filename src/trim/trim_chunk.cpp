@@ -72,6 +72,39 @@ pass_scan widest_scan() {
 
 namespace {
 
+// Where every line feed ends a group (the CSV job), none is counted, and each
+// takes back min(delay, bytes since the group started): that count restarts
+// at each line feed, so the output position waits on one add per line, not on
+// the line before. Whole blocks, as in trim_with; returns where the current
+// group starts in out. The line end is stored as two bytes: for LF the copy
+// then overwrites the second.
+template <class Scan, ptrdiff_t eol_len>
+[[gnu::always_inline]] inline ptrdiff_t every_line_ends_a_group(const unsigned char*& p,
+                                                                const unsigned char* end,
+                                                                unsigned char* out, ptrdiff_t& base,
+                                                                ptrdiff_t cap) {
+  const unsigned char eol_bytes[2] = {eol_len == 2 ? '\r' : '\n', '\n'};
+  uint16_t eol;
+  std::memcpy(&eol, eol_bytes, 2);
+  ptrdiff_t since = base;  // the group's bytes in out in front of the block
+  for (; static_cast<size_t>(end - p) >= 2 * block; p += block) {
+    uint64_t m = Scan::mask(p);
+    Scan::copy(out + base, p);
+    for (; m != 0; m &= m - 1) {
+      const ptrdiff_t j = std::countr_zero(m);
+      const ptrdiff_t cut = std::min(cap, since + j);
+      unsigned char* const at = out + (base + j - cut);
+      std::memcpy(at, &eol, 2);
+      Scan::copy(at + eol_len, p + j + 1);
+      base += eol_len - 1 - cut;
+      since = ~j;  // -(j + 1): the next group starts after this line feed
+    }
+    base += block;
+    since += block;
+  }
+  return base - since;
+}
+
 // Inlined into each caller below, so that it is built for that caller's
 // instruction set.
 template <class Scan>
@@ -109,34 +142,10 @@ template <class Scan>
   // kept as an offset.
   ptrdiff_t base = c->held_len;
   if (group_lines <= 1) {
-    // Every line feed ends a group (the CSV job): each takes back
-    // min(delay, bytes since the group started), and that count restarts at
-    // each line feed, so a line costs few instructions and the output
-    // position waits on one add per line. The line end is stored as two
-    // bytes; for LF the copy then overwrites the second.
-    const bool crlf = variant == line_end::crlf;
-    const unsigned char eol_bytes[2] = {static_cast<unsigned char>(crlf ? '\r' : '\n'), '\n'};
-    uint16_t eol;
-    std::memcpy(&eol, eol_bytes, 2);
-    const ptrdiff_t eol_len = crlf ? 2 : 1;
     const ptrdiff_t cap = static_cast<ptrdiff_t>(delay);
-    ptrdiff_t since = base;  // the group's bytes in out in front of the block
-    for (; static_cast<size_t>(end - p) >= 2 * block; p += block) {
-      uint64_t m = Scan::mask(p);
-      Scan::copy(out + base, p);
-      for (; m != 0; m &= m - 1) {
-        const ptrdiff_t j = std::countr_zero(m);
-        const ptrdiff_t cut = std::min(cap, since + j);
-        unsigned char* const at = out + (base + j - cut);
-        std::memcpy(at, &eol, 2);
-        Scan::copy(at + eol_len, p + j + 1);
-        base += eol_len - 1 - cut;
-        since = ~j;  // -(j + 1): the next group starts after this line feed
-      }
-      base += block;
-      since += block;
-    }
-    group = out + (base - since);
+    group = out + (variant == line_end::crlf
+                       ? every_line_ends_a_group<Scan, 2>(p, end, out, base, cap)
+                       : every_line_ends_a_group<Scan, 1>(p, end, out, base, cap));
   }
   while (static_cast<size_t>(end - p) >= 2 * block) {
     uint64_t m = Scan::mask(p);
