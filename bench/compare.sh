@@ -5,7 +5,8 @@
 # so that load from elsewhere hits all of them alike. tavlen, the floor and
 # dd are timed twice over: fresh (each run starts with only its input) and
 # rerun (each run onto the output its own last run left, which is truncated
-# and rewritten). A 970-byte CSV is timed too, tavlen against the floor only.
+# and rewritten). A 970-byte CSV is timed too, tavlen against the floor only,
+# and the CSV and text jobs with tavlen and the floor both held to one CPU.
 # Too slow for the test suite; run it by hand:
 #
 #   bench/compare.sh [-d DIR] [-b BUILD] [-r ROUNDS] [-n ROUNDS] [-t TAVLEN]
@@ -27,7 +28,7 @@
 #              is paused while timing, where this shell may, and set back)
 set -euo pipefail
 
-usage() { sed -n '11,30s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '12,31s/^# \{0,1\}//p' "$0"; }
 src=$(cd "$(dirname "$0")/.." && pwd)
 dir=${TAVLEN_BENCH_DIR:-/tmp/tavlen-bench}
 rounds=21
@@ -387,9 +388,9 @@ in=in.txt
 compare "text -x2 (drop every second line of a CR LF text)" -x2 'n;d' 'NR % 2' \
   "-ne 'print if \$. % 2'"
 
-# mawk is left out: it takes a minute on one line of 100 MiB.
 one_cpu "text -x2" -x2
 
+# mawk is left out: it takes a minute on one line of 100 MiB.
 in=in.line
 compare "long line -m (one line, one CR LF at its end)" -m "$csv_sed" '' "-pe '$csv_sed'"
 
