@@ -5,7 +5,8 @@
 # so that load from elsewhere hits all of them alike. tavlen, the floor and
 # dd are timed twice over: fresh (each run starts with only its input) and
 # rerun (each run onto the output its own last run left, which is truncated
-# and rewritten). A 970-byte CSV is timed too, tavlen against the floor only.
+# and rewritten). A 970-byte CSV is timed too, tavlen against the floor only,
+# and the CSV and text jobs with tavlen and the floor both held to one CPU.
 # Too slow for the test suite; run it by hand:
 #
 #   bench/compare.sh [-d DIR] [-b BUILD] [-r ROUNDS] [-n ROUNDS] [-t TAVLEN]
@@ -28,7 +29,7 @@
 #              only when asked); by default the machine is left as it is
 set -euo pipefail
 
-usage() { sed -n '11,31s/^# \{0,1\}//p' "$0"; }
+usage() { sed -n '12,31s/^# \{0,1\}//p' "$0"; }
 src=$(cd "$(dirname "$0")/.." && pwd)
 dir=${TAVLEN_BENCH_DIR:-/tmp/tavlen-bench}
 rounds=21
@@ -364,24 +365,32 @@ if [[ $cross_check -eq 1 ]]; then
   fi
 fi
 
-# One CPU for all: tavlen's two threads then take turns on it, as when the
-# other CPU is busy; the floor has only the one thread.
-if command -v taskset >/dev/null; then
+# one_cpu TITLE OPTIONS, on $in: tavlen and the floor both held to one CPU,
+# as when the other CPU is busy or the process may use only one.
+one_cpu() {
+  local title=$1 opts=$2
+  if ! command -v taskset >/dev/null; then
+    echo "note: taskset is not installed; no run on one CPU" >&2
+    return 0
+  fi
   # The first CPU this shell may use.
+  local cpu
   cpu=$(taskset -pc $$ | sed -e 's/.*: //' -e 's/[-,].*//')
-  run_jobs "CSV -m on one CPU (taskset -c $cpu)" "$in" < <(
-    echo "tavlen|taskset -c $cpu '$tavlen' -m $in out.tavlen"
+  run_jobs "$title on one CPU (taskset -c $cpu)" "$in" < <(
+    echo "tavlen|taskset -c $cpu '$tavlen' $opts $in out.tavlen"
     echo "floor|taskset -c $cpu '$floor' $in out.floor"
   )
-else
-  echo "note: taskset is not installed; no run on one CPU" >&2
-fi
+}
+
+one_cpu "CSV -m" -m
 
 small "small CSV -m (the whole lines of the CSV's first 1,000 bytes)" -m "$csv_sed"
 
 in=in.txt
 compare "text -x2 (drop every second line of a CR LF text)" -x2 'n;d' 'NR % 2' \
   "-ne 'print if \$. % 2'"
+
+one_cpu "text -x2" -x2
 
 # mawk is left out: it takes a minute on one line of 100 MiB.
 in=in.line

@@ -1,10 +1,13 @@
 // What the end-to-end cases cannot reach: the block-wise pass against the
-// byte-at-a-time reference, the two line-feed scans against each other, the
+// byte-at-a-time reference, the line-feed scans against each other, the
 // writer thread's queue when one side is slow, and names Windows allows that
 // no command line under Wine can carry.
 #include <array>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -13,6 +16,9 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
+#endif
+#ifdef __linux__
+#include <sched.h>
 #endif
 
 #include <gtest/gtest.h>
@@ -41,9 +47,12 @@ TEST(trim_pass, block_pass_matches_byte_pass_on_random_input) {
         // bytes and more take the 64-byte blocks.
         std::vector<size_t> reads = {1 + rng() % 7, 128 + rng() % 200, rng() % 8, 1 + rng() % 7};
         if (round < 2) reads = {1 << 16};
-        ASSERT_TRUE(block_pass_matches(group, cut, variant, reads, text))
+        // Each scan the processor has, in turn.
+        const auto scan = static_cast<pass_scan>(round % (static_cast<int>(widest_scan()) + 1));
+        ASSERT_TRUE(block_pass_matches(group, cut, variant, reads, text, scan))
             << "N=" << group << " K=" << cut << " crlf=" << round % 2 << " reads " << reads[0]
-            << " " << reads[1] << " input " << testing::PrintToString(text);
+            << " " << reads[1] << " scan " << static_cast<int>(scan) << " input "
+            << testing::PrintToString(text);
       }
 }
 
@@ -77,10 +86,13 @@ TEST(trim_pass, both_passes_give_worked_examples) {
     std::vector<unsigned char> out(trim_out_bound(e.in.size()));
     reference_pass ref(e.group_lines, e.cut_len, e.variant);
     EXPECT_EQ(std::string(out.begin(), out.begin() + ref.run(in, e.in.size(), out.data())), e.out);
-    trim_carry carry;
-    trim_start(&carry, e.group_lines, e.cut_len, e.variant);
-    const size_t made = trim_chunk(&carry, in, e.in.size(), out.data());
-    EXPECT_EQ(std::string(out.begin(), out.begin() + made), e.out);
+    for (int scan = 0; scan <= static_cast<int>(widest_scan()); ++scan) {
+      trim_carry carry;
+      trim_start(&carry, e.group_lines, e.cut_len, e.variant);
+      carry.scan = static_cast<pass_scan>(scan);
+      const size_t made = trim_chunk(&carry, in, e.in.size(), out.data());
+      EXPECT_EQ(std::string(out.begin(), out.begin() + made), e.out) << "scan " << scan;
+    }
   }
 }
 
@@ -92,7 +104,7 @@ uint64_t lf_bits(const block& b) {
   return m;
 }
 
-TEST(lf_scan, both_scans_find_exactly_the_line_feeds) {
+TEST(lf_scan, every_scan_finds_exactly_the_line_feeds) {
   std::vector<block> blocks;
   // One bit away from a line feed, or with its low bits: what a faulty
   // compare or a borrow between bytes would take for one.
@@ -123,6 +135,11 @@ TEST(lf_scan, both_scans_find_exactly_the_line_feeds) {
 #ifdef __SSE2__
     ASSERT_EQ(lf_mask_sse2(p), want) << testing::PrintToString(b);
 #endif
+#ifdef TAVLEN_HAS_AVX2
+    if (have_avx2()) {
+      ASSERT_EQ(lf_mask_avx2(p), want) << testing::PrintToString(b);
+    }
+#endif
   }
 }
 
@@ -133,7 +150,8 @@ TEST(lf_scan, both_scans_find_exactly_the_line_feeds) {
 TEST(block_writer, writes_each_block_whole_and_in_order_whichever_side_is_slow) {
   using std::chrono::milliseconds;
   for (const size_t slot_count : {2, 3}) {
-    for (const bool slow_reader : {true, false}) {
+    for (const int sides : {0, 1, 2, 3}) {
+      const bool slow_reader = sides & 1, own_thread = sides & 2;
       int ends[2];
       ASSERT_EQ(pipe(ends), 0);
       std::string got;
@@ -147,7 +165,7 @@ TEST(block_writer, writes_each_block_whole_and_in_order_whichever_side_is_slow) 
       std::string want;
       std::vector<std::vector<unsigned char>> slots(slot_count);
       {
-        block_writer writer(os_file{ends[1]}, slots.size());
+        block_writer writer(os_file{ends[1]}, slots.size(), own_thread);
         for (int k = 0; k < 12; ++k) {
           std::vector<unsigned char>& slot = slots[k % slots.size()];
           slot.assign(100000 + k, static_cast<unsigned char>('a' + k));
@@ -160,20 +178,71 @@ TEST(block_writer, writes_each_block_whole_and_in_order_whichever_side_is_slow) 
       close(ends[1]);
       reader.join();
       close(ends[0]);
-      EXPECT_TRUE(got == want) << slot_count << " slots, slow "
+      EXPECT_TRUE(got == want) << slot_count << " slots, thread " << own_thread << ", slow "
                                << (slow_reader ? "reader: " : "writer: ") << got.size()
                                << " bytes of " << want.size();
     }
   }
 }
 
+#ifdef __linux__
+// Holds this thread, and the threads it starts, to the first CPU it may use.
+struct on_one_cpu {
+  cpu_set_t was;
+  on_one_cpu() {
+    EXPECT_EQ(sched_getaffinity(0, sizeof was, &was), 0);
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    for (int cpu = 0; CPU_COUNT(&one) == 0 && cpu < CPU_SETSIZE; ++cpu)
+      if (CPU_ISSET(cpu, &was)) CPU_SET(cpu, &one);
+    EXPECT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  }
+  ~on_one_cpu() { sched_setaffinity(0, sizeof was, &was); }
+};
+
+size_t threads_running() {
+  const std::filesystem::directory_iterator tasks("/proc/self/task");
+  return static_cast<size_t>(std::distance(begin(tasks), end(tasks)));
+}
+
+TEST(block_writer, starts_a_thread_only_where_the_process_may_use_two_cpus) {
+  const int null = open("/dev/null", O_WRONLY);
+  for (const bool pinned : {true, false}) {
+    std::optional<on_one_cpu> hold;
+    if (pinned) hold.emplace();
+    const int cpus = usable_cpus();
+    EXPECT_TRUE(pinned ? cpus == 1 : cpus >= 1) << cpus;
+    // A thread first, with which a runtime starts any of its own (ThreadSanitizer).
+    const block_writer threaded(os_file{null}, 3, true);
+    const size_t before = threads_running();
+    const block_writer writer(os_file{null}, 3);
+    EXPECT_EQ(threads_running(), before + (cpus > 1)) << cpus << " CPUs";
+  }
+  close(null);
+}
+
+// A thread that shares the caller's one CPU runs only when the caller waits:
+// the caller writes the oldest block itself rather than wait for it.
+TEST(block_writer, on_one_cpu_the_caller_writes_what_its_thread_gets_no_turn_to) {
+  const on_one_cpu hold;
+  const int null = open("/dev/null", O_WRONLY);
+  const std::vector<unsigned char> block(4096, 'a');
+  block_writer writer(os_file{null}, 2, true);
+  for (int k = 0; k < 64; ++k) EXPECT_TRUE(writer.put(block.data(), block.size()));
+  EXPECT_TRUE(writer.finish());
+  EXPECT_GT(writer.written_by_caller(), 0u);
+  close(null);
+}
+#endif
+
+// With no thread the failed block's own put fails.
 TEST(block_writer, a_failed_write_fails_the_next_block_and_the_end) {
   const int read_only = open("/dev/null", O_RDONLY);
   ASSERT_GE(read_only, 0);
   const unsigned char block[] = "abc";
-  {
-    block_writer writer(os_file{read_only}, 2);
-    EXPECT_TRUE(writer.put(block, 3));
+  for (const bool own_thread : {true, false}) {
+    block_writer writer(os_file{read_only}, 2, own_thread);
+    EXPECT_EQ(writer.put(block, 3), own_thread);
     EXPECT_FALSE(writer.put(block, 3));
     EXPECT_FALSE(writer.finish());
   }

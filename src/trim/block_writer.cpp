@@ -32,8 +32,9 @@ void spin_until(Ready ready) {
 
 }  // namespace
 
-block_writer::block_writer(os_file to, size_t slots)
+block_writer::block_writer(os_file to, size_t slots, bool own_thread)
     : to_(to), limit_(std::clamp<size_t>(slots, 2, max_queued + 1) - 1) {
+  if (!own_thread) return;
   try {
     thread_ = std::thread(&block_writer::write_blocks, this);
   } catch (const std::system_error&) {
@@ -80,7 +81,10 @@ bool block_writer::put(const unsigned char* block, size_t size) {
   std::unique_lock<std::mutex> hold(lock_);
   turn_.wait(hold, room);
   // Only this thread adds blocks: one written makes room.
-  if (queued_ >= limit_) write_oldest(hold);
+  if (queued_ >= limit_) {
+    write_oldest(hold);
+    ++written_by_caller_;
+  }
   if (failed_) return false;
   queue_[(first_ + queued_) % max_queued] = {block, size};
   ++queued_;

@@ -1,8 +1,9 @@
 // Writes blocks to a file, in order, on a thread of its own, so that the next
 // block is read and trimmed while the ones before are written. When that
 // thread gets no turn to run, the caller writes the oldest block itself
-// rather than wait; where no thread can be had, each block is written when
-// it is handed over.
+// rather than wait. Where the process may use only one CPU, a thread could
+// not run beside the caller and its hand-offs would only cost: then, as
+// where no thread can be had, each block is written when it is handed over.
 #pragma once
 
 #include <atomic>
@@ -19,8 +20,10 @@ class block_writer {
   static constexpr size_t max_queued = 4;
 
   // The caller's blocks take turns over `slots` buffers (2 to max_queued + 1):
-  // one is filled while the others wait to be written.
-  block_writer(os_file to, size_t slots);
+  // one is filled while the others wait to be written. By default a thread
+  // of its own is started where the system says the process may use two
+  // CPUs; timings play no part.
+  block_writer(os_file to, size_t slots, bool own_thread = usable_cpus() > 1);
   block_writer(const block_writer&) = delete;
   block_writer& operator=(const block_writer&) = delete;
   ~block_writer() { finish(); }
@@ -30,6 +33,8 @@ class block_writer {
   bool put(const unsigned char* block, size_t size);
   // Writes what was handed over and ends the thread; false if any write failed.
   bool finish();
+  // Blocks the caller wrote itself while a thread of its own was there.
+  size_t written_by_caller() const { return written_by_caller_; }
 
  private:
   struct handed_block {
@@ -53,4 +58,5 @@ class block_writer {
   std::atomic<bool> stopping_{false};
   std::atomic<bool> writing_{false};  // a block is being written, by either thread
   bool failed_ = false;
+  size_t written_by_caller_ = 0;
 };

@@ -172,3 +172,8 @@ bool is_own_name(const std::string& name, const char* own);
 // True when the argument asks for the usage screen as -V does: "/?" on
 // Windows, where no file name holds a '?'.
 bool asks_for_usage(const char* arg);
+
+// The CPUs this process may run on at once, as the system says: those it may
+// be scheduled on, fewer where a CPU time limit is set (a Linux cgroup's
+// quota, a Windows job's hard cap). At least 1.
+int usable_cpus();

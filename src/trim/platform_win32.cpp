@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -396,4 +397,21 @@ bool is_own_name(const std::string& name, const char* own) {
 
 bool asks_for_usage(const char* arg) {
   return std::string_view(arg) == "/?";
+}
+
+int usable_cpus() {
+  DWORD_PTR process_mask = 0, system_mask = 0;
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &process_mask, &system_mask)) return 1;
+  int cpus = 0, all = 0;
+  for (; process_mask != 0; process_mask &= process_mask - 1) ++cpus;
+  for (; system_mask != 0; system_mask &= system_mask - 1) ++all;
+  // A job's hard cap is a share of all the system's CPUs, in 1/10000ths.
+  JOBOBJECT_CPU_RATE_CONTROL_INFORMATION rate = {};
+  const DWORD capped = JOB_OBJECT_CPU_RATE_CONTROL_ENABLE | JOB_OBJECT_CPU_RATE_CONTROL_HARD_CAP;
+  if (QueryInformationJobObject(nullptr, JobObjectCpuRateControlInformation, &rate, sizeof rate,
+                                nullptr) &&
+      (rate.ControlFlags & capped) == capped) {
+    cpus = std::min(cpus, static_cast<int>(static_cast<uint64_t>(rate.CpuRate) * all / 10000));
+  }
+  return std::max(cpus, 1);
 }

@@ -16,6 +16,30 @@ unsigned char* put_line_end(unsigned char* out, line_end variant) {
 
 constexpr size_t block = 64;
 
+struct plain_scan {
+  static uint64_t mask(const unsigned char* p) { return lf_mask_plain(p); }
+  static void copy(unsigned char* to, const unsigned char* from) { std::memcpy(to, from, block); }
+};
+
+#ifdef __SSE2__
+struct sse2_scan {
+  static uint64_t mask(const unsigned char* p) { return lf_mask_sse2(p); }
+  static void copy(unsigned char* to, const unsigned char* from) { std::memcpy(to, from, block); }
+};
+#endif
+
+#ifdef TAVLEN_HAS_AVX2
+struct avx2_scan {
+  TAVLEN_AVX2 static uint64_t mask(const unsigned char* p) { return lf_mask_avx2(p); }
+  TAVLEN_AVX2 static void copy(unsigned char* to, const unsigned char* from) {
+    const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from));
+    const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + 32));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to), lo);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + 32), hi);
+  }
+};
+#endif
+
 }  // namespace
 
 int32_t delay_for_cut(int32_t cut_len) {
@@ -29,11 +53,63 @@ void trim_start(trim_carry* c, int32_t group_lines, int32_t cut_len, line_end va
   c->group_lines = group_lines;
   c->delay = delay_for_cut(cut_len);
   c->variant = variant;
+  c->scan = pass_scan::widest;
   c->lines_seen = 0;
   c->held_len = 0;
 }
 
-size_t trim_chunk(trim_carry* c, const unsigned char* in, size_t n, unsigned char* out) {
+pass_scan widest_scan() {
+#ifdef TAVLEN_HAS_AVX2
+  static const bool avx2 = have_avx2();
+  if (avx2) return pass_scan::avx2;
+#endif
+#ifdef __SSE2__
+  return pass_scan::sse2;
+#else
+  return pass_scan::plain;
+#endif
+}
+
+namespace {
+
+// Where every line feed ends a group (the CSV job), none is counted, and each
+// takes back min(delay, bytes since the group started): that count restarts
+// at each line feed, so the output position waits on one add per line, not on
+// the line before. Whole blocks, as in trim_with; returns where the current
+// group starts in out. The line end is stored as two bytes: for LF the copy
+// then overwrites the second.
+template <class Scan, ptrdiff_t eol_len>
+[[gnu::always_inline]] inline ptrdiff_t every_line_ends_a_group(const unsigned char*& p,
+                                                                const unsigned char* end,
+                                                                unsigned char* out, ptrdiff_t& base,
+                                                                ptrdiff_t cap) {
+  const unsigned char eol_bytes[2] = {eol_len == 2 ? '\r' : '\n', '\n'};
+  uint16_t eol;
+  std::memcpy(&eol, eol_bytes, 2);
+  ptrdiff_t since = base;  // the group's bytes in out in front of the block
+  for (; static_cast<size_t>(end - p) >= 2 * block; p += block) {
+    uint64_t m = Scan::mask(p);
+    Scan::copy(out + base, p);
+    for (; m != 0; m &= m - 1) {
+      const ptrdiff_t j = std::countr_zero(m);
+      const ptrdiff_t cut = std::min(cap, since + j);
+      unsigned char* const at = out + (base + j - cut);
+      std::memcpy(at, &eol, 2);
+      Scan::copy(at + eol_len, p + j + 1);
+      base += eol_len - 1 - cut;
+      since = ~j;  // -(j + 1): the next group starts after this line feed
+    }
+    base += block;
+    since += block;
+  }
+  return base - since;
+}
+
+// Inlined into each caller below, so that it is built for that caller's
+// instruction set.
+template <class Scan>
+[[gnu::always_inline]] inline size_t trim_with(trim_carry* c, const unsigned char* in, size_t n,
+                                               unsigned char* out) {
   // Bytes are written out as soon as they arrive; a group-ending line feed
   // then takes back the `delay` bytes in front of it (no more than the group
   // has written), and the end of the chunk takes back what must still be held.
@@ -65,9 +141,15 @@ size_t trim_chunk(trim_carry* c, const unsigned char* in, size_t n, unsigned cha
   // lie in front of out after a line feed (no byte is written there), so it is
   // kept as an offset.
   ptrdiff_t base = c->held_len;
+  if (group_lines <= 1) {
+    const ptrdiff_t cap = static_cast<ptrdiff_t>(delay);
+    group = out + (variant == line_end::crlf
+                       ? every_line_ends_a_group<Scan, 2>(p, end, out, base, cap)
+                       : every_line_ends_a_group<Scan, 1>(p, end, out, base, cap));
+  }
   while (static_cast<size_t>(end - p) >= 2 * block) {
-    uint64_t m = lf_mask(p);
-    std::memcpy(out + base, p, block);
+    uint64_t m = Scan::mask(p);
+    Scan::copy(out + base, p);
     for (; m != 0; m &= m - 1) {
       const int j = std::countr_zero(m);
       // Inside a group the line feed is already stored where it belongs.
@@ -76,7 +158,7 @@ size_t trim_chunk(trim_carry* c, const unsigned char* in, size_t n, unsigned cha
         continue;
       }
       unsigned char* next = on_line_feed(out + (base + j));
-      std::memcpy(next, p + j + 1, block);
+      Scan::copy(next, p + j + 1);
       base = (next - out) - (j + 1);
     }
     p += block;
@@ -96,4 +178,32 @@ size_t trim_chunk(trim_carry* c, const unsigned char* in, size_t n, unsigned cha
   c->held_len = static_cast<int32_t>(keep);
   c->lines_seen = lines_seen;
   return o - out;
+}
+
+#ifdef TAVLEN_HAS_AVX2
+TAVLEN_AVX2 size_t trim_avx2(trim_carry* c, const unsigned char* in, size_t n, unsigned char* out) {
+  return trim_with<avx2_scan>(c, in, n, out);
+}
+#endif
+
+}  // namespace
+
+size_t trim_chunk(trim_carry* c, const unsigned char* in, size_t n, unsigned char* out) {
+  // Asking costs more than AVX2 saves on a small file (a few cpuid traps in
+  // a virtual machine): that keeps the scan every x86-64 processor has.
+  if (c->scan == pass_scan::widest && n >= 65536) c->scan = widest_scan();
+  switch (c->scan) {
+#ifdef TAVLEN_HAS_AVX2
+    case pass_scan::avx2:
+      return trim_avx2(c, in, n, out);
+#endif
+    case pass_scan::plain:
+      return trim_with<plain_scan>(c, in, n, out);
+    default:
+#ifdef __SSE2__
+      return trim_with<sse2_scan>(c, in, n, out);
+#else
+      return trim_with<plain_scan>(c, in, n, out);
+#endif
+  }
 }

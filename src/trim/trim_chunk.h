@@ -11,10 +11,18 @@ enum class line_end { lf, crlf };
 // The most bytes cut in front of a group-ending line feed, whatever the cut.
 inline constexpr int32_t max_delay = 126;
 
+// How the pass looks for line feeds; each gives the same bytes. trim_start
+// takes `widest`: the widest the processor has, asked for at the first chunk
+// large enough to repay asking. Tests may take any of the others.
+enum class pass_scan { plain, sse2, avx2, widest };
+// Asks the processor once; never `widest`.
+pass_scan widest_scan();
+
 struct trim_carry {
   int32_t group_lines;  // line feeds that close a group (values below 1 act as 1)
   int32_t delay;        // bytes cut in front of a group-ending line feed, 0..max_delay
   line_end variant;
+  pass_scan scan;
   int32_t lines_seen;  // line feeds since the last group end
   int32_t held_len;
   unsigned char held[max_delay];  // the group's newest bytes, not yet written

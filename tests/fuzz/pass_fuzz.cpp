@@ -18,8 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<size_t> reads(in.ConsumeIntegralInRange<size_t>(1, 8));
   for (size_t& n : reads) n = in.ConsumeIntegralInRange<size_t>(0, 300);
   reads[0] = std::max<size_t>(reads[0], 1);
+  // Any scan the processor has, the plain one included.
+  const auto scan =
+      static_cast<pass_scan>(in.ConsumeIntegralInRange<int>(0, static_cast<int>(widest_scan())));
   if (!block_pass_matches(group_lines, cut_len, variant, reads,
-                          in.ConsumeRemainingBytes<unsigned char>()))
+                          in.ConsumeRemainingBytes<unsigned char>(), scan))
     std::abort();
   return 0;
 }
