@@ -33,6 +33,8 @@ class block_writer {
   bool put(const unsigned char* block, size_t size);
   // Writes what was handed over and ends the thread; false if any write failed.
   bool finish();
+  // False when each block is written as it is handed over.
+  bool threaded() const { return thread_.joinable(); }
   // Blocks the caller wrote itself while a thread of its own was there.
   size_t written_by_caller() const { return written_by_caller_; }
 

@@ -33,7 +33,9 @@ bool trim_pass(const trim_settings& s, trim_input* in, job_buffers* b, staging_f
     size_t slot = 0;
     for (written = writer.put(out, made); written && got > 0;
          got = read_some(from, b->in_buf.get(), b->read_size)) {
-      slot = (slot + 1) % output_slots;
+      // Without a thread each block is written as it is handed over: one
+      // slot serves, and the others' memory is never touched (faulted in).
+      if (writer.threaded()) slot = (slot + 1) % output_slots;
       out = b->out_slots.get() + slot * b->slot_size;
       made = trim_chunk(&carry, b->in_buf.get(), static_cast<size_t>(got), out);
       written = writer.put(out, made);
