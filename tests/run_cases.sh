@@ -45,13 +45,9 @@ rm -f "$log"
 strace -o "$log" "${path[@]}" -e inject="${1%:*}:signal=STOP:when=${1##*:}" "${@:3}" 2>"$err" &
 s=$!
 until grep -qs "stopped by" "$log"; do sleep 0.01; done
-eval "$2"
-kill -CONT $(pgrep -P $s)
-wait $s
-s=$?
-wait
-grep -v ^strace: "$err" | sed -E 's/trimmed-[0-9]+/trimmed-N/' >&2
-exit $s
+eval "$2"; kill -CONT $(pgrep -P $s)
+wait $s; s=$?; wait
+grep -v ^strace: "$err" | sed -E 's/trimmed-[0-9]+/trimmed-N/' >&2; exit $s
 EOF
 chmod +x "$tmp/bin/stop_at"
 [[ $TAVLEN_PROGRAM == *.exe ]] && platform=windows spelled=Z:${dir//\//\\}

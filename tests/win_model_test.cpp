@@ -92,21 +92,13 @@ void wait_for_name() {
 }
 
 // Not reached by the take loop.
-bool truncate_to_empty(os_file) {
-  return false;
-}
-bool rewind_file(os_file) {
-  return false;
-}
-bool copy_in_kernel(os_file, os_file) {
-  return false;
-}
-int64_t read_some(os_file, void*, size_t) {
-  return -1;
-}
-bool write_all(os_file, const void*, size_t) {
-  return false;
-}
+// clang-format off
+bool truncate_to_empty(os_file) { return false; }
+bool rewind_file(os_file) { return false; }
+bool copy_in_kernel(os_file, os_file) { return false; }
+int64_t read_some(os_file, void*, size_t) { return -1; }
+bool write_all(os_file, const void*, size_t) { return false; }
+// clang-format on
 
 namespace {
 
