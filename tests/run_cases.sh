@@ -34,12 +34,12 @@ if command -v strace >/dev/null; then
     "exec -a strace $(printf %q "$(command -v strace)")" >"$tmp/bin/strace"
   chmod +x "$tmp/bin/strace"
 fi
-# `stop_at [-P PATH] CALL:N ACTION COMMAND...`: COMMAND stopped by strace at
-# its Nth CALL (on PATH) while ACTION runs; its status, and its standard error
-# with each kept name's number as N.
+# `stop_at [-P PATH | -e EXPR]... CALL:N ACTION COMMAND...`: COMMAND stopped
+# by strace at its Nth CALL (on PATH) while ACTION runs; its status, and its
+# standard error with each kept name's number as N.
 cat >"$tmp/bin/stop_at" <<'EOF'
 #!/bin/bash
-path=() && [[ $1 == -P ]] && path=(-P "$2") && shift 2
+path=() && while [[ $1 == -[Pe] ]]; do path+=("$1" "$2") && shift 2; done
 log=$TMPDIR/stop_at.log err=$TMPDIR/stop_at.err
 rm -f "$log"
 strace -o "$log" "${path[@]}" -e inject="${1%:*}:signal=STOP:when=${1##*:}" "${@:3}" 2>"$err" &

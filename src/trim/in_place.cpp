@@ -87,8 +87,7 @@ in_place_replacement::copy_made in_place_replacement::copy_to_new(const staging_
   os_file f;
   // Taken, most likely, by a run killed half-way: the next name is tried.
   if (!open_for_writing(partial, open_mode::new_private_file, &f)) return copy_made::name_taken;
-  owned_file copy;
-  copy.reset(f);
+  owned_file copy(f);
   file_facts facts;
   if (!describe(f, &facts)) return copy_made::failed;
   *id = facts.id;

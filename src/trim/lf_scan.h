@@ -25,7 +25,7 @@ constexpr uint64_t swap_bytes(uint64_t w) {
   return swapped;
 }
 // Checked on every build, as only big-endian processors run it.
-static_assert(swap_bytes(0x0102030405060708ull) == 0x0807060504030201ull);
+static_assert(swap_bytes(0x8001020304050607ull) == 0x0706050403020180ull);
 
 // Eight bytes at a time in plain integer arithmetic, for any processor.
 inline uint64_t lf_mask_plain(const unsigned char* p) {

@@ -21,6 +21,7 @@ bool close_file(os_file* f);
 class owned_file {
  public:
   owned_file() = default;
+  explicit owned_file(os_file f) : file_(f) {}
   owned_file(const owned_file&) = delete;
   owned_file& operator=(const owned_file&) = delete;
   ~owned_file() { close_file(&file_); }
