@@ -263,14 +263,22 @@ TEST(names, utf16_and_utf8_convert_both_ways_without_loss) {
       {u"\U0001F600", "\xf0\x9f\x98\x80"},
       {{0xD800, u'x'}, "\xed\xa0\x80x"},
       {{0xDC00, 0xD800}, "\xed\xb0\x80\xed\xa0\x80"},
+      // Each length's first and last code point, and those past the surrogates.
+      {u"\u007f\u0080\u07ff\u0800", "\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80"},
+      {u"\ud7ff\ue000\uffff", "\xed\x9f\xbf\xee\x80\x80\xef\xbf\xbf"},
+      {u"\U00010000\U0010FFFF", "\xf0\x90\x80\x80\xf4\x8f\xbf\xbf"},
   };
   for (const auto& [utf16, utf8] : names) {
     EXPECT_EQ(utf8_from_utf16(utf16), utf8);
     EXPECT_EQ(utf16_from_utf8(utf8), utf16);
   }
-  // A stray continuation byte, an overlong '/', a cut-off sequence, U+110000.
+  // A stray continuation byte, an overlong '/', a cut-off sequence, U+110000,
+  // overlong forms of U+07FF and U+FFFF, a sequence cut off by the end.
   EXPECT_EQ(utf16_from_utf8("\x80z\xc0\xaf\xe6\x97\xf4\x90\x80\x80"),
             u"\uFFFDz\uFFFD\uFFFD\uFFFD\uFFFD");
+  EXPECT_EQ(utf16_from_utf8("\xe0\x9f\xbf\xf0\x8f\xbf\xbf"
+                            "a\xf0\x90\x80"),
+            u"\uFFFD\uFFFDa\uFFFD");
 }
 
 }  // namespace
