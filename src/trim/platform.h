@@ -26,7 +26,6 @@ class owned_file {
   owned_file& operator=(const owned_file&) = delete;
   ~owned_file() { close_file(&file_); }
   os_file get() const { return file_; }
-  bool is_open() const { return file_.handle != -1; }
   // Takes over `f`, closing what was held before.
   void reset(os_file f) {
     close_file(&file_);
