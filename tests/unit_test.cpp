@@ -56,46 +56,6 @@ TEST(trim_pass, block_pass_matches_byte_pass_on_random_input) {
       }
 }
 
-// Worked out by hand, so that a fault both passes share still shows.
-TEST(trim_pass, both_passes_give_worked_examples) {
-  struct example {
-    int32_t group_lines, cut_len;
-    line_end variant;
-    std::string in, out;
-  };
-  const std::string a130(130, 'a');
-  const example examples[] = {
-      {0, 1, line_end::lf, "ab\ncd\n", "a\nc\n"},
-      {INT32_MIN, 1, line_end::lf, "ab\ncd\n", "a\nc\n"},
-      // No more than the group holds is cut; held bytes wait for more input.
-      {1, 5, line_end::lf, "ab\ncdefgh\n", "\nc\n"},
-      {1, 3, line_end::lf, "ab\ncdef", "\nc"},
-      {1, 125, line_end::lf, a130 + "\n", "aaaaa\n"},
-      {1, 126, line_end::lf, a130 + "\n", "aaaa\n"},
-      {1, 127, line_end::lf, a130 + "\n", "aaaa\n"},
-      {1, 200, line_end::lf, a130 + "\n", "aaaa\n"},
-      {1, INT32_MAX - 1, line_end::lf, a130 + "\n", "aaaa\n"},
-      {1, INT32_MAX, line_end::lf, "ab\ncd\n", "ab\ncd\n"},
-      {1, -1, line_end::lf, "ab\ncd\n", "ab\ncd\n"},
-      {1, INT32_MIN, line_end::lf, "ab\ncd\n", "ab\ncd\n"},
-  };
-  for (const example& e : examples) {
-    SCOPED_TRACE("N=" + std::to_string(e.group_lines) + " K=" + std::to_string(e.cut_len) +
-                 " input " + testing::PrintToString(e.in));
-    const auto* in = reinterpret_cast<const unsigned char*>(e.in.data());
-    std::vector<unsigned char> out(trim_out_bound(e.in.size()));
-    reference_pass ref(e.group_lines, e.cut_len, e.variant);
-    EXPECT_EQ(std::string(out.begin(), out.begin() + ref.run(in, e.in.size(), out.data())), e.out);
-    for (int scan = 0; scan <= static_cast<int>(widest_scan()); ++scan) {
-      trim_carry carry;
-      trim_start(&carry, e.group_lines, e.cut_len, e.variant);
-      carry.scan = static_cast<pass_scan>(scan);
-      const size_t made = trim_chunk(&carry, in, e.in.size(), out.data());
-      EXPECT_EQ(std::string(out.begin(), out.begin() + made), e.out) << "scan " << scan;
-    }
-  }
-}
-
 using block = std::array<unsigned char, 64>;
 
 uint64_t lf_bits(const block& b) {
