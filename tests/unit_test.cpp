@@ -4,9 +4,11 @@
 // no command line under Wine can carry.
 #include <array>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <random>
 #include <string>
@@ -25,6 +27,7 @@
 
 #include "pass_check.h"
 #include "trim/block_writer.h"
+#include "trim/cpu_quota.h"
 #include "trim/lf_scan.h"
 #include "trim/platform.h"
 
@@ -214,6 +217,32 @@ TEST(block_writer, a_failed_write_fails_the_next_block_and_the_end) {
   close(read_only);
 }
 #endif
+
+TEST(cpu_quota, the_tightest_quota_on_the_way_to_the_root_counts) {
+  const std::map<std::string, std::string> files = {
+      {"/sys/fs/cgroup/a/b/cpu.max", "max 100000\n"},
+      {"/sys/fs/cgroup/a/cpu.max", "250000 100000\n"},
+      {"/sys/fs/cgroup/cpu.max", "max 100000\n"},
+      {"/sys/fs/cgroup/cpu/x/cpu.cfs_quota_us", "-1"},
+      {"/sys/fs/cgroup/cpu/cpu.cfs_quota_us", "300000"},
+      {"/sys/fs/cgroup/cpu/cpu.cfs_period_us", "100000"},
+      {"/sys/fs/cgroup/memory/x/cpu.cfs_quota_us", "100000"}};
+  const auto read = [&](const std::string& name) {
+    const auto file = files.find(name);
+    return file == files.end() ? std::string() : file->second;
+  };
+  // clang-format off
+  const std::pair<std::string, int> groups[] = {
+      {"0::/a/b\n", 2}, {"0::/a\n", 2}, {"0::/\n", INT_MAX}, {"0::/c\n", INT_MAX},
+      {"4:cpu,cpuacct:/x\n", 3}, {"4:cpuacct,cpu:/\n", 3}, {"5:memory:/x\n", INT_MAX},
+      {"3:cpuset:/x\n1:cpu:/x", 3}, {"", INT_MAX}, {"garbage", INT_MAX}};
+  const std::pair<std::string, int> quotas[] = {
+      {"max 100000", INT_MAX}, {"-1 100000", INT_MAX}, {"50000 100000", 1},
+      {"199999 100000", 1}, {"200000 100000", 2}, {"100000", INT_MAX}, {"", INT_MAX}};
+  // clang-format on
+  for (const auto& [group, cpus] : groups) EXPECT_EQ(cgroup_cpus(group, read), cpus) << group;
+  for (const auto& [text, cpus] : quotas) EXPECT_EQ(quota_cpus(text), cpus) << text;
+}
 
 TEST(names, utf16_and_utf8_convert_both_ways_without_loss) {
   // A lone surrogate (U+D800 is ED A0 80) is three bytes of its own; halves

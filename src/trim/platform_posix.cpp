@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 
+#include "trim/cpu_quota.h"
 #include "trim/platform.h"
 
 namespace {
@@ -319,50 +320,6 @@ std::string kernel_file(const std::string& name) {
   return text;
 }
 
-// Whole CPUs in "QUOTA PERIOD"; INT_MAX for no quota ("max", or -1 in v1).
-int quota_cpus(const std::string& quota_period) {
-  char* end = nullptr;
-  const long long quota = std::strtoll(quota_period.c_str(), &end, 10);
-  const long long period = std::strtoll(end, nullptr, 10);
-  if (end == quota_period.c_str() || quota <= 0 || period <= 0) return INT_MAX;
-  return static_cast<int>(std::clamp<long long>(quota / period, 1, INT_MAX));
-}
-
-// The tightest CPU quota of the cgroup this process is in and of those above
-// it, in cgroup v2 (cpu.max) or in v1's cpu controller.
-int cgroup_cpus() {
-  const std::string groups = kernel_file("/proc/self/cgroup");
-  int cpus = INT_MAX;
-  for (size_t at = 0, eol; at < groups.size(); at = eol + 1) {
-    eol = std::min(groups.find('\n', at), groups.size());
-    // "ID:CONTROLLERS:PATH"; v2's line has no controllers.
-    const std::string line = groups.substr(at, eol - at);
-    const size_t c1 = line.find(':'), c2 = line.find(':', c1 + 1);
-    if (c1 == std::string::npos || c2 == std::string::npos) continue;
-    const std::string_view controllers = std::string_view(line).substr(c1 + 1, c2 - c1 - 1);
-    const bool v2 = controllers.empty();
-    bool cpu = false;
-    for (size_t from = 0, comma; !v2 && from <= controllers.size(); from = comma + 1) {
-      comma = std::min(controllers.find(',', from), controllers.size());
-      cpu = cpu || controllers.substr(from, comma - from) == "cpu";
-    }
-    if (!v2 && !cpu) continue;
-    const std::string root = v2 ? "/sys/fs/cgroup" : "/sys/fs/cgroup/cpu";
-    // The path and each folder above it, up to the root ("").
-    for (std::string dir = line.substr(c2 + 1);;) {
-      if (dir == "/") dir.clear();
-      const std::string at_dir = root + dir;
-      cpus = std::min(cpus, quota_cpus(v2 ? kernel_file(at_dir + "/cpu.max")
-                                          : kernel_file(at_dir + "/cpu.cfs_quota_us") + " " +
-                                                kernel_file(at_dir + "/cpu.cfs_period_us")));
-      const size_t slash = dir.rfind('/');
-      if (slash == std::string::npos) break;
-      dir.erase(slash);
-    }
-  }
-  return cpus;
-}
-
 }  // namespace
 #endif
 
@@ -371,7 +328,8 @@ int usable_cpus() {
   cpu_set_t set;
   if (sched_getaffinity(0, sizeof set, &set) == 0) {
     const int cpus = CPU_COUNT(&set);
-    return cpus < 2 ? 1 : std::min(cpus, cgroup_cpus());
+    return cpus < 2 ? 1
+                    : std::min(cpus, cgroup_cpus(kernel_file("/proc/self/cgroup"), kernel_file));
   }
 #endif
   return static_cast<int>(std::clamp<long>(sysconf(_SC_NPROCESSORS_ONLN), 1, INT_MAX));
