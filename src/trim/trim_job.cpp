@@ -8,10 +8,9 @@ namespace {
 // message on standard error is what the user reads. False when the entry was
 // begun and not finished.
 bool log_error(const char* message, const std::string& name) {
-  owned_file log;
   os_file f;
   if (!open_for_writing(error_log_name, open_mode::working_file, &f)) return true;
-  log.reset(f);
+  owned_file log(f);
   file_facts facts;
   if (!describe(f, &facts) || !own_plain_file(facts)) return true;
   const std::string entry = std::string(message) + " " + name;
@@ -45,7 +44,6 @@ bool open_input(const trim_settings& s, const staging_file& staging, trim_input*
   in->file.reset(f);
   // A pipe or a device has no size; the run reads it all the same.
   if (!describe(f, &in->opened) || !in->opened.regular) {
-    in->opened.regular = false;
     in->logged = log_error("ftell() error:", in->name);
   }
   if (in->opened.id == staging.id()) return refused_as_staging(why, in->name);
