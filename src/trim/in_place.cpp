@@ -32,20 +32,8 @@ bool in_place_replacement::link_staging(const staging_file& staging, const std::
   if (!staging.sync()) return false;
   for (int attempt = 0; attempt < max_attempts; ++attempt) {
     last_tried_ = kept_result_name("", out_name, staging.id(), attempt);
-    if (!add_name(staging_name, last_tried_)) continue;
     // Made by the name binary.tmp, which another program may have swapped.
-    file_id linked;
-    if (!identify(last_tried_, &linked) || linked != staging.id()) {
-      remove_name(last_tried_, linked);
-      return false;
-    }
-    if (!sync_directory("")) {
-      remove_name(last_tried_, linked);
-      return false;
-    }
-    kept_name_ = last_tried_;
-    kept_id_ = linked;
-    return true;
+    if (add_name(staging_name, last_tried_)) return settle("", staging.id());
   }
   return false;
 }
@@ -67,16 +55,20 @@ bool in_place_replacement::copy_staging(const staging_file& staging, const std::
       continue;
     }
     // Renamed by name, which another program may have swapped meanwhile.
-    file_id named;
-    if (!identify(last_tried_, &named) || named != copy || !sync_directory(folder)) {
-      remove_name(last_tried_, named);
-      return false;
-    }
-    kept_name_ = last_tried_;
-    kept_id_ = copy;
-    return true;
+    return settle(folder, copy);
   }
   return false;
+}
+
+bool in_place_replacement::settle(const std::string& folder, const file_id& made) {
+  file_id named;
+  if (!identify(last_tried_, &named) || named != made || !sync_directory(folder)) {
+    remove_name(last_tried_, named);
+    return false;
+  }
+  kept_name_ = last_tried_;
+  kept_id_ = made;
+  return true;
 }
 
 in_place_replacement::copy_made in_place_replacement::copy_to_new(const staging_file& staging,

@@ -46,6 +46,9 @@ class in_place_replacement {
   enum class copy_made { copy, name_taken, failed };
   copy_made copy_to_new(const staging_file& staging, const std::string& partial,
                         unsigned char* scratch, size_t scratch_size, file_id* id);
+  // The name just made, last_tried_, becomes the kept name if it leads to
+  // `made` and is on disk in `folder`; else it goes.
+  bool settle(const std::string& folder, const file_id& made);
   bool refuse(run_failure* why, const char* call, const std::string& what);
 
   std::string kept_name_;
