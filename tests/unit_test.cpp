@@ -235,7 +235,8 @@ TEST(cpu_quota, the_tightest_quota_on_the_way_to_the_root_counts) {
   const std::pair<std::string, int> groups[] = {
       {"0::/a/b\n", 2}, {"0::/a\n", 2}, {"0::/\n", INT_MAX}, {"0::/c\n", INT_MAX},
       {"4:cpu,cpuacct:/x\n", 3}, {"4:cpuacct,cpu:/\n", 3}, {"5:memory:/x\n", INT_MAX},
-      {"3:cpuset:/x\n1:cpu:/x", 3}, {"0::/a\n1:cpu:/x", 2}, {"1:cpu:/x\n0::/a\n2:memory:/m", 2}, {"", INT_MAX}, {"garbage", INT_MAX}};
+      {"3:cpuset:/x\n1:cpu:/x", 3}, {"0::/a\n1:cpu:/x", 2}, {"1:cpu:/x\n0::/a\n2:memory:/m", 2},
+      {"", INT_MAX}, {"garbage", INT_MAX}};
   const std::pair<std::string, int> quotas[] = {
       {"max 100000", INT_MAX}, {"-1 100000", INT_MAX}, {"50000 100000", 1},
       {"199999 100000", 1}, {"200000 100000", 2}, {"100000", INT_MAX}, {"", INT_MAX}};
