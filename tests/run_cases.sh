@@ -72,18 +72,17 @@ decode() {
 
 # Sets words to $1 split at spaces outside double quotes.
 split() {
-  local w= q=0 i c
+  local s=$1 re='^ *(([^ "]|"[^"]*")+)'
   words=()
-  for ((i = 0; i < ${#1}; i++)); do
-    c=${1:i:1}
-    [[ $c == '"' ]] && q=$((1 - q))
-    [[ $c != ' ' || $q == 1 ]] && w+=$c
-    [[ $c == ' ' && $q == 0 && $w ]] && words+=("$w") && w=
-  done
-  [[ $w ]] && words+=("$w")
+  while [[ $s =~ $re ]]; do words+=("${BASH_REMATCH[1]}") && s=${s:${#BASH_REMATCH[0]}}; done
 }
 
+# $TAVLEN_CASES, when set, runs only the case that starts on that line (as
+# FAILED prints it), or the cases whose text that extended regex matches.
 run_case() {  # LINE TEXT
+  local pick=${TAVLEN_CASES:-} digits='^[0-9]+$'
+  [[ -z $pick || ($pick =~ $digits && $1 == "$pick") || (! $pick =~ $digits && $2 =~ $pick) ]] ||
+    { skipped=$((skipped + 1)) && return; }
   local only=${2%%: *} setup=${2%%\$ *} run=${2#*\$ } expect=${2#* => } t n status=0 limit=65536
   [[ $only == linux || $only == windows ]] && setup=${setup#*: } || only=
   [[ $only && $only != "$platform" ]] && skipped=$((skipped + 1)) && return
@@ -150,22 +149,12 @@ run_case() {  # LINE TEXT
   umount "$dir"/*/ 2>/dev/null
 }
 
-# $TAVLEN_CASES, when set, runs only the case that starts on that line (as
-# FAILED prints it), or the cases whose text that extended regex matches.
-select_case() {  # LINE TEXT
-  local want=${TAVLEN_CASES:-} line='^[0-9]+$'
-  [[ -z $want || ($want =~ $line && $1 == "$want") || (! $want =~ $line && $2 =~ $want) ]] &&
-    return 0
-  skipped=$((skipped + 1)) && return 1
-}
-
 given=() line=() count=0 number=0
 while IFS= read -r text || [[ $text ]]; do
   ((++number))
   [[ $text == ' '* ]] && line[1]+=$text && continue
   [[ $text == '#'* ]] && text=
-  ((${#line[@]} && count++ % ${shard#*/} == ${shard%/*})) && select_case "${line[@]}" &&
-    run_case "${line[@]}"
+  ((${#line[@]} && count++ % ${shard#*/} == ${shard%/*})) && run_case "${line[@]}"
   line=()
   [[ $text == given* ]] && split "${text#given}" && given=("${words[@]}")
   [[ $text == *'$ '* ]] && line=("$number" "$text")

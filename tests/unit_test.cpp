@@ -12,6 +12,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -263,12 +264,15 @@ TEST(names, utf16_and_utf8_convert_both_ways_without_loss) {
     EXPECT_EQ(utf16_from_utf8(utf8), utf16);
   }
   // A stray continuation byte, an overlong '/', a cut-off sequence, U+110000,
-  // overlong forms of U+07FF and U+FFFF, a sequence cut off by the end.
+  // overlong forms of U+07FF and U+FFFF, a sequence cut off by the end (the
+  // byte past it, not the name's, would complete it).
   EXPECT_EQ(utf16_from_utf8("\x80z\xc0\xaf\xe6\x97\xf4\x90\x80\x80"),
             u"\uFFFDz\uFFFD\uFFFD\uFFFD\uFFFD");
-  EXPECT_EQ(utf16_from_utf8("\xe0\x9f\xbf\xf0\x8f\xbf\xbf"
-                            "a\xf0\x90\x80"),
-            u"\uFFFD\uFFFDa\uFFFD");
+  const std::string_view cut(
+      "\xe0\x9f\xbf\xf0\x8f\xbf\xbf"
+      "a\xf0\x90\x80\x80",
+      11);
+  EXPECT_EQ(utf16_from_utf8(cut), u"\uFFFD\uFFFDa\uFFFD");
 }
 
 }  // namespace

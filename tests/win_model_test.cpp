@@ -116,22 +116,30 @@ TEST(win_model, a_run_that_waited_takes_the_name_once_freed) {
   }
 }
 
+// A name left delete pending by a handle that never closes: 2000 tries, then the run gives up.
+TEST(win_model, a_name_that_stays_busy_is_given_up_after_2000_tries) {
+  fake = {};
+  os_file held;
+  ASSERT_EQ(open_staging_file(staging_name, true, &held), own_open::opened);
+  fake.pending[0] = true;
+  EXPECT_FALSE(staging_file().take());
+  EXPECT_EQ(fake.waits, 2000);
+}
+
 TEST(win_rules, a_plain_file_is_on_disk_no_folder_and_no_name_surrogate) {
   constexpr uint32_t link = win_attribute_reparse_point, dir = win_attribute_directory;
   const struct {
     uint32_t type, attributes, tag;
     bool regular;
   } rows[] = {
-      {1, 0x20, 0, true},
-      {1, 0x20 | link, 0x80000013, true},      // deduplicated
-      {1, link, 0xC0000004, true},             // HSM
-      {1, 0x400000 | link, 0x9000001A, true},  // a cloud placeholder, not hidden
-      {1, link, 0xA000000C, false},            // a symbolic link
-      {1, dir | link, 0xA0000003, false},      // a junction
-      {1, link, 0xA000001D, false},            // a WSL symbolic link
-      {1, dir, 0, false},
-      {2, 0x80, 0, false},  // NUL, CON, COM1
-      {3, 0, 0, false},     // a pipe
+      // Plain, deduplicated, HSM, a cloud placeholder (not hidden); a symbolic link, a
+      // junction, a WSL symbolic link, a folder, a device (NUL, CON, COM1), a pipe.
+      // clang-format off
+      {1, 0x20, 0, true}, {1, 0x20 | link, 0x80000013, true}, {1, link, 0xC0000004, true},
+      {1, 0x400000 | link, 0x9000001A, true}, {1, link, 0xA000000C, false},
+      {1, dir | link, 0xA0000003, false}, {1, link, 0xA000001D, false}, {1, dir, 0, false},
+      {2, 0x80, 0, false}, {3, 0, 0, false},
+      // clang-format on
   };
   for (const auto& r : rows) {
     EXPECT_EQ(win_regular(r.type, r.attributes, r.tag), r.regular) << std::hex << r.tag;
