@@ -46,9 +46,9 @@ struct trim_input {
 };
 
 struct job_buffers {
-  int32_t reported_size{};  // what the allocation messages report
-  size_t read_size = 0;     // bytes per read
-  size_t slot_size = 0;     // bytes in each output slot
+  int32_t reported_size = 0;  // what the allocation messages report
+  size_t read_size = 0;       // bytes per read
+  size_t slot_size = 0;       // bytes in each output slot
   page_buffer in_buf;
   page_buffer out_slots;  // output_slots slots, taken in turn
 };
