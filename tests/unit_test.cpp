@@ -1,10 +1,9 @@
-// What the end-to-end cases cannot reach: the block-wise pass against the
-// byte-at-a-time reference, the line-feed scans against each other, the
-// writer thread's queue when one side is slow, and names Windows allows that
+// What the end-to-end cases cannot reach: the block-wise pass, with each
+// line-feed scan the processor has, against the byte-at-a-time reference; the
+// writer thread's queue when one side is slow; and names Windows allows that
 // no command line under Wine can carry.
 #include <chrono>
 #include <climits>
-#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <map>
